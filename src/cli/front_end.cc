@@ -1,0 +1,101 @@
+#include "cli/front_end.h"
+
+#include <optional>
+
+#include "cli/command.h"
+#include "cli/parser.h"
+#include "cli/usage.h"
+#include "exclude/hide.h"
+#include "runtime/exit.h"
+#include "runtime/log.h"
+#include "runtime/output.h"
+#include "worktree/list.h"
+#include "worktree/skip_worktree.h"
+
+namespace hushmark {
+
+namespace {
+
+struct TopLevelArgs {
+  bool help = false;
+  bool version = false;
+  std::optional<Command> command;
+};
+
+// The top level stops pulling arguments at the command word: everything
+// after it belongs to the command.
+Result<TopLevelArgs> parseTopLevel(ArgIterator& args, Diagnostic& diagnostic) {
+  TopLevelArgs top;
+  ArgParser parser(topLevelParams, args, &diagnostic);
+  for (;;) {
+    auto parsed = parser.next();
+    if (!parsed) return fail(parsed.error());
+    if (!*parsed) return top;
+    std::string_view name = (*parsed)->param->name;
+    if (name == "help") {
+      top.help = true;
+    } else if (name == "version") {
+      top.version = true;
+    } else {
+      auto command = lookupCommand(*(*parsed)->value);
+      if (!command) return fail(command.error());
+      top.command = *command;
+      return top;
+    }
+  }
+}
+
+Status runCommand(Command command, const CommandArgs& commandArgs) {
+  std::span<const std::string_view> values = commandArgs.values;
+  switch (command) {
+    case Command::hide: return hideCommand(values);
+    case Command::unhide: return unhideCommand(values);
+    case Command::freeze: return setSkipWorktree(true, values);
+    case Command::unfreeze: return setSkipWorktree(false, values);
+    case Command::list: return listCommand();
+  }
+  return fail(Error::Unexpected);
+}
+
+// Parses the command's arguments and runs it; success also when only the
+// command's usage was shown.
+Status parseAndRun(Command command, ArgIterator& args) {
+  auto commandArgs = parseCommandArgs(command, args);
+  if (!commandArgs) return fail(commandArgs.error());
+  if (!*commandArgs) return {};
+  return runCommand(command, **commandArgs);
+}
+
+// Turns the outcome into the exit status by its route.
+int finish(Status outcome) {
+  if (outcome) return 0;
+  switch (outcome.error()) {
+    case Error::GitCommandFailed: exitProcess(1);
+    case Error::InvalidUsage: exitProcess(2);
+    default:
+      logError({errorName(outcome.error())});
+      return 1;
+  }
+}
+
+}  // namespace
+
+int runFrontEnd(ArgIterator& args) {
+  (void)args.next();  // the program's own name; messages say "hushmark"
+
+  Diagnostic diagnostic;
+  auto top = parseTopLevel(args, diagnostic);
+  if (!top) {
+    (void)reportParseError(diagnostic, top.error(), standardError());
+    exitProcess(2);
+  }
+  if (top->help) return finish(printTopUsage(standardOutput()));
+  if (top->version) return finish(printVersion());
+  if (!top->command) {
+    (void)printTopUsage(standardError());
+    exitProcess(2);
+  }
+  return finish(parseAndRun(*top->command, args));
+}
+
+}  // namespace hushmark

@@ -1,0 +1,210 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <utility>
+
+#include "git/process.h"
+
+namespace hushmark {
+
+namespace {
+
+// How much room a read asks for at least.
+constexpr std::size_t readChunk = 64 * 1024;
+
+void closeQuietly(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+// NUL-terminated copies of the words and the vector that points at them.
+class NativeArgv {
+ public:
+  Status build(std::span<const std::string_view> words) {
+    std::size_t total = 0;
+    for (std::string_view word : words) total += word.size() + 1;
+    if (auto reserved = text_.reserveExtra(total); !reserved) return reserved;
+    for (std::string_view word : words) {
+      (void)text_.append(word);
+      (void)text_.append('\0');
+    }
+    pointers_ = static_cast<char**>(::operator new((words.size() + 1) * sizeof(char*), std::nothrow));
+    if (pointers_ == nullptr) return fail(Error::OutOfMemory);
+    char* cursor = const_cast<char*>(text_.data());
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      pointers_[i] = cursor;
+      cursor += words[i].size() + 1;
+    }
+    pointers_[words.size()] = nullptr;
+    return {};
+  }
+  ~NativeArgv() { ::operator delete(pointers_); }
+  char* const* get() const { return pointers_; }
+
+ private:
+  ByteBuffer text_;
+  char** pointers_ = nullptr;
+};
+
+// The spawn attributes and file actions, released on every path.
+struct SpawnSetup {
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  bool haveActions = false;
+  bool haveAttributes = false;
+  ~SpawnSetup() {
+    if (haveActions) posix_spawn_file_actions_destroy(&actions);
+    if (haveAttributes) posix_spawnattr_destroy(&attributes);
+  }
+};
+
+}  // namespace
+
+struct ChildProcess::Handles {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+  bool waited = false;
+};
+
+Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv) {
+  NativeArgv native;
+  if (auto built = native.build(argv); !built) return fail(built.error());
+
+  auto* handles = new (std::nothrow) Handles;
+  if (handles == nullptr) return fail(Error::OutOfMemory);
+  ChildProcess child(handles);  // closes whatever is opened below on failure
+
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe2(outPipe, O_CLOEXEC) != 0) return fail(errorFromSystem(errno));
+  handles->out = outPipe[0];
+  int outWrite = outPipe[1];
+  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+    int code = errno;
+    closeQuietly(outWrite);
+    return fail(errorFromSystem(code));
+  }
+  handles->err = errPipe[0];
+  int errWrite = errPipe[1];
+
+  SpawnSetup setup;
+  int code = posix_spawn_file_actions_init(&setup.actions);
+  setup.haveActions = code == 0;
+  if (code == 0) code = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  if (code == 0) code = posix_spawn_file_actions_adddup2(&setup.actions, outWrite, 1);
+  if (code == 0) code = posix_spawn_file_actions_adddup2(&setup.actions, errWrite, 2);
+  if (code == 0) {
+    code = posix_spawnattr_init(&setup.attributes);
+    setup.haveAttributes = code == 0;
+  }
+  // The child starts with the signal mask of a fresh process and with
+  // SIGPIPE at its default, which this program ignores for itself.
+  sigset_t empty;
+  sigset_t defaults;
+  sigemptyset(&empty);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  if (code == 0) code = posix_spawnattr_setsigmask(&setup.attributes, &empty);
+  if (code == 0) code = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+  if (code == 0) {
+    code = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  if (code == 0) {
+    code = posix_spawnp(&handles->pid, native.get()[0], &setup.actions, &setup.attributes,
+                        native.get(), environ);
+    if (code != 0) handles->pid = -1;
+  }
+  closeQuietly(outWrite);
+  closeQuietly(errWrite);
+  if (code != 0) return fail(errorFromSystem(code));
+  return child;
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : handles_(std::exchange(other.handles_, nullptr)) {}
+
+ChildProcess::~ChildProcess() {
+  if (handles_ == nullptr) return;
+  closeQuietly(handles_->out);
+  closeQuietly(handles_->err);
+  if (handles_->pid > 0 && !handles_->waited) {
+    ::kill(handles_->pid, SIGKILL);
+    int status;
+    while (::waitpid(handles_->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  delete handles_;
+}
+
+Status ChildProcess::collect(ByteBuffer& out, std::size_t outCap, ByteBuffer& err,
+                             std::size_t errCap) {
+  struct Stream {
+    int& fd;
+    ByteBuffer& buffer;
+    std::size_t cap;
+  };
+  Stream streams[2] = {{handles_->out, out, outCap}, {handles_->err, err, errCap}};
+  for (;;) {
+    pollfd waits[2];
+    nfds_t count = 0;
+    Stream* owners[2];
+    for (Stream& stream : streams) {
+      if (stream.fd < 0) continue;
+      waits[count] = pollfd{stream.fd, POLLIN, 0};
+      owners[count++] = &stream;
+    }
+    if (count == 0) return {};
+    if (::poll(waits, count, -1) < 0) {
+      if (errno == EINTR) continue;
+      return fail(errorFromSystem(errno));
+    }
+    for (nfds_t i = 0; i < count; ++i) {
+      if (waits[i].revents == 0) continue;
+      Stream& stream = *owners[i];
+      // Never read more than one byte past the cap: that byte is enough to
+      // know the stream is too long.
+      std::size_t allowed = stream.cap + 1 - stream.buffer.size();
+      std::size_t want = allowed < readChunk ? allowed : readChunk;
+      if (stream.buffer.spareSize() < want) {
+        if (auto grown = stream.buffer.reserveExtra(want); !grown) return grown;
+      }
+      std::size_t room = stream.buffer.spareSize() < allowed ? stream.buffer.spareSize() : allowed;
+      ssize_t got = ::read(stream.fd, stream.buffer.spare(), room);
+      if (got < 0) {
+        if (errno == EINTR || errno == EAGAIN) continue;
+        return fail(errorFromSystem(errno));
+      }
+      if (got == 0) {
+        closeQuietly(stream.fd);
+        continue;
+      }
+      stream.buffer.commit(static_cast<std::size_t>(got));
+    }
+    for (const Stream& stream : streams) {
+      if (stream.buffer.size() > stream.cap) return fail(Error::StreamTooLong);
+    }
+  }
+}
+
+Result<Termination> ChildProcess::wait() {
+  int status = 0;
+  while (::waitpid(handles_->pid, &status, 0) < 0) {
+    if (errno != EINTR) return fail(errorFromSystem(errno));
+  }
+  handles_->waited = true;
+  Termination termination;
+  if (WIFEXITED(status)) {
+    termination.exited = true;
+    termination.code = static_cast<std::uint8_t>(WEXITSTATUS(status) & 0xff);
+  }
+  return termination;
+}
+
+}  // namespace hushmark

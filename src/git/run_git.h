@@ -1,0 +1,32 @@
+// Runs git with captured output. The only place that starts another process,
+// and the place that explains a failed git run to the user.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+#include "git/process.h"
+#include "runtime/buffer.h"
+#include "runtime/error.h"
+
+namespace hushmark {
+
+// What a successful git run leaves behind: everything it wrote to its two
+// streams, byte for byte, and how it ended (always: exited with code 0).
+struct GitResult {
+  ByteBuffer stdoutBytes;
+  ByteBuffer stderrBytes;
+  Termination term;
+};
+
+inline constexpr std::size_t gitStdoutCap = 16 * 1024 * 1024;
+inline constexpr std::size_t gitStderrCap = 1024 * 1024;
+
+// Runs "git" followed by `words`. On any failure one error line has been
+// written through reportError and the result is GitCommandFailed; except
+// OutOfMemory when the argument vector cannot be built (nothing written),
+// and the write's error when the error line itself cannot be written.
+Result<GitResult> runGit(std::span<const std::string_view> words);
+
+}  // namespace hushmark

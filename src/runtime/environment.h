@@ -1,0 +1,42 @@
+// The process environment, copied once at start-up into one table that the
+// runtime consults (the colour rules read NO_COLOR and CLICOLOR_FORCE).
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "runtime/buffer.h"
+#include "runtime/error.h"
+
+namespace hushmark {
+
+class Environment {
+ public:
+  Environment() = default;
+  // `entries` holds "NAME=value" entries, each ended by one NUL byte.
+  explicit Environment(ByteBuffer entries) : entries_(std::move(entries)) {}
+
+  // Copies the environment of this process.
+  static Result<Environment> capture();
+
+  // Builds an entry table from "NAME=value" strings; for callers that make
+  // an environment of their own, such as tests.
+  static Result<Environment> fromEntries(std::initializer_list<std::string_view> entries);
+
+  // The value of the variable whose name equals `name` byte for byte.
+  std::optional<std::string_view> get(std::string_view name) const;
+  // Whether a variable's name equals `name` when ASCII case is ignored.
+  bool hasIgnoringCase(std::string_view name) const;
+
+ private:
+  template <typename Match>
+  std::optional<std::string_view> find(Match match) const;
+
+  ByteBuffer entries_;
+};
+
+// The table that start-up captured; empty until then.
+const Environment& processEnvironment();
+void setProcessEnvironment(Environment environment);
+
+}  // namespace hushmark

@@ -1,0 +1,61 @@
+// The program-wide set of error values. Every operation returns either its
+// result or one of these; the fallback error line prints the name unchanged.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <string_view>
+
+namespace hushmark {
+
+enum class Error : std::uint8_t {
+  // Front end and git bridge.
+  GitCommandFailed,
+  InvalidUsage,
+  NameNotPartOfEnum,
+  InvalidArgument,
+  MissingValue,
+  DoesntTakeValue,
+  // Resources and streams.
+  OutOfMemory,
+  StreamTooLong,
+  // Platform failures of files, pipes and processes.
+  FileNotFound,
+  IsDir,
+  NotDir,
+  AccessDenied,
+  BrokenPipe,
+  NoSpaceLeft,
+  DiskQuota,
+  FileTooBig,
+  ReadOnlyFileSystem,
+  NameTooLong,
+  SymLinkLoop,
+  InputOutput,
+  FileBusy,
+  PathAlreadyExists,
+  ProcessFdQuotaExceeded,
+  SystemFdQuotaExceeded,
+  SystemResources,
+  InvalidExe,
+  NotOpenForWriting,
+  NoDevice,
+  Unexpected,
+};
+
+// The CamelCase name of an error, as the fallback error line shows it.
+std::string_view errorName(Error error);
+
+// Maps an error code of the operating system (errno on POSIX, GetLastError
+// on Windows) onto the error set. Codes with no closer match become
+// Unexpected.
+Error errorFromSystem(int code);
+
+template <typename T>
+using Result = std::expected<T, Error>;
+
+using Status = std::expected<void, Error>;
+
+inline std::unexpected<Error> fail(Error error) { return std::unexpected(error); }
+
+}  // namespace hushmark

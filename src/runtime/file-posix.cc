@@ -1,0 +1,257 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "runtime/buffer.h"
+#include "runtime/file.h"
+#include "runtime/output.h"
+
+namespace hushmark {
+
+namespace {
+
+std::unexpected<Error> failFromErrno() { return fail(errorFromSystem(errno)); }
+
+// A NUL-terminated copy of a path for the system calls.
+class CPath {
+ public:
+  static Result<CPath> from(std::string_view path) {
+    CPath copy;
+    if (auto added = copy.bytes_.append(path); !added) return fail(added.error());
+    if (auto added = copy.bytes_.append('\0'); !added) return fail(added.error());
+    return copy;
+  }
+  const char* get() const { return bytes_.data(); }
+
+ private:
+  ByteBuffer bytes_;
+};
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+  for (;;) {
+    int fd = ::open(path, flags | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EINTR) return fd;
+  }
+}
+
+Result<ByteBuffer> joinPath(std::string_view directory, std::string_view name) {
+  ByteBuffer joined;
+  if (!directory.empty()) {
+    if (auto added = joined.append(directory); !added) return fail(added.error());
+    if (directory.back() != '/') {
+      if (auto added = joined.append('/'); !added) return fail(added.error());
+    }
+  }
+  if (auto added = joined.append(name); !added) return fail(added.error());
+  return joined;
+}
+
+// Follows symbolic links until the path names something that is not one
+// (or nothing at all), so that the target, not the link, is replaced.
+Result<ByteBuffer> resolveLinks(std::string_view path) {
+  ByteBuffer current;
+  if (auto added = current.append(path); !added) return fail(added.error());
+  for (int hops = 0;; ++hops) {
+    auto cpath = CPath::from(current.view());
+    if (!cpath) return fail(cpath.error());
+    struct stat info;
+    if (::lstat(cpath->get(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    if (hops == 40) return fail(Error::SymLinkLoop);
+    ByteBuffer target;
+    std::size_t room = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 256;
+    for (;;) {
+      if (auto reserved = target.reserveExtra(room); !reserved) return fail(reserved.error());
+      ssize_t length = ::readlink(cpath->get(), target.spare(), target.spareSize());
+      if (length < 0) return failFromErrno();
+      if (static_cast<std::size_t>(length) < target.spareSize()) {
+        target.commit(static_cast<std::size_t>(length));
+        break;
+      }
+      room = target.spareSize() * 2;
+    }
+    if (target.view().starts_with('/')) {
+      current = std::move(target);
+    } else {
+      auto joined = joinPath(directoryPart(current.view()), target.view());
+      if (!joined) return fail(joined.error());
+      current = std::move(*joined);
+    }
+  }
+}
+
+// The last component of a path.
+std::string_view baseName(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// A fresh file next to `target`, created exclusively with the default
+// permissions; its name is returned in `name`.
+Result<File> createSibling(std::string_view target, ByteBuffer& name) {
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long tag = static_cast<unsigned long long>(now.tv_nsec) ^
+                             (static_cast<unsigned long long>(::getpid()) << 20) ^
+                             (static_cast<unsigned long long>(++counter) << 40);
+    char suffix[32];
+    int length = 0;
+    suffix[length++] = '.';
+    for (int digit = 0; digit < 12; ++digit) {
+      suffix[length++] = "0123456789abcdefghijklmnopqrstuv"[tag & 31];
+      tag >>= 5;
+    }
+    auto joined = joinPath(directoryPart(target), baseName(target));
+    if (!joined) return fail(joined.error());
+    name = std::move(*joined);
+    if (auto added = name.append(".hushmark-tmp"); !added) return fail(added.error());
+    if (auto added = name.append(std::string_view(suffix, length)); !added) {
+      return fail(added.error());
+    }
+    auto cpath = CPath::from(name.view());
+    if (!cpath) return fail(cpath.error());
+    int fd = openRetrying(cpath->get(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0) return File(fd);
+    if (errno != EEXIST) return failFromErrno();
+  }
+  return fail(Error::PathAlreadyExists);
+}
+
+Status writePieces(const File& file, std::span<const std::string_view> pieces) {
+  for (std::string_view piece : pieces) {
+    if (auto written = writeAll(file.handle(), piece); !written) return written;
+  }
+  return {};
+}
+
+}  // namespace
+
+File::~File() {
+  if (open_) ::close(handle_);
+}
+
+File::File(File&& other) noexcept
+    : handle_(other.handle_), open_(std::exchange(other.open_, false)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (open_) ::close(handle_);
+    handle_ = other.handle_;
+    open_ = std::exchange(other.open_, false);
+  }
+  return *this;
+}
+
+Result<File> openForReading(std::string_view path) {
+  auto cpath = CPath::from(path);
+  if (!cpath) return fail(cpath.error());
+  int fd = openRetrying(cpath->get(), O_RDONLY);
+  if (fd < 0) return failFromErrno();
+  File file(fd);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return failFromErrno();
+  if (S_ISDIR(info.st_mode)) return fail(Error::IsDir);
+  return file;
+}
+
+std::uint64_t sizeHint(const File& file) {
+  struct stat info;
+  if (::fstat(file.handle(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+Result<std::size_t> readSome(const File& file, char* into, std::size_t capacity) {
+  for (;;) {
+    ssize_t count = ::read(file.handle(), into, capacity);
+    if (count >= 0) return static_cast<std::size_t>(count);
+    if (errno != EINTR) return failFromErrno();
+  }
+}
+
+std::string_view directoryPart(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  std::string_view directory = path.substr(0, slash);
+  while (!directory.empty() && directory.back() == '/') directory.remove_suffix(1);
+  return directory.empty() ? path.substr(0, 1) : directory;
+}
+
+Status createDirectories(std::string_view directory) {
+  if (directory.empty()) return {};
+  auto whole = CPath::from(directory);
+  if (!whole) return fail(whole.error());
+  struct stat info;
+  if (::stat(whole->get(), &info) == 0 && S_ISDIR(info.st_mode)) return {};
+  // Outermost first: every prefix that ends before a separator, then the
+  // whole path.
+  for (std::size_t end = 1; end <= directory.size(); ++end) {
+    if (end < directory.size() && directory[end] != '/') continue;
+    if (end < directory.size() && directory[end - 1] == '/') continue;
+    auto prefix = CPath::from(directory.substr(0, end));
+    if (!prefix) return fail(prefix.error());
+    if (::mkdir(prefix->get(), 0777) == 0) continue;
+    int code = errno;
+    if (code == EEXIST) {
+      if (::stat(prefix->get(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
+      return fail(Error::NotDir);
+    }
+    return fail(errorFromSystem(code));
+  }
+  return {};
+}
+
+Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
+  auto cpath = CPath::from(directory.empty() ? std::string_view(".") : directory);
+  if (!cpath) return fail(cpath.error());
+  int fd = openRetrying(cpath->get(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    return failFromErrno();
+  }
+  File handle(fd);
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) return failFromErrno();
+  }
+  return DirectoryLock(std::move(handle));
+}
+
+Status replaceFile(std::string_view path, std::span<const std::string_view> pieces) {
+  auto target = resolveLinks(path);
+  if (!target) return fail(target.error());
+  auto targetPath = CPath::from(target->view());
+  if (!targetPath) return fail(targetPath.error());
+
+  struct stat existing;
+  bool exists = ::stat(targetPath->get(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) return fail(Error::IsDir);
+
+  ByteBuffer tempName;
+  auto temp = createSibling(target->view(), tempName);
+  if (!temp) return fail(temp.error());
+  auto tempPath = CPath::from(tempName.view());
+  auto discard = [&](Error error) -> Status {
+    if (tempPath) ::unlink(tempPath->get());
+    return fail(error);
+  };
+  if (!tempPath) return discard(tempPath.error());
+
+  if (exists && ::fchmod(temp->handle(), existing.st_mode & 07777) != 0) {
+    return discard(errorFromSystem(errno));
+  }
+  if (auto written = writePieces(*temp, pieces); !written) return discard(written.error());
+  // A failed close can mean that the content never reached the file (a
+  // network file system reports deferred write errors there): the old file
+  // stays then.
+  if (::close(temp->release()) != 0 && errno != EINTR) return discard(errorFromSystem(errno));
+  if (::rename(tempPath->get(), targetPath->get()) != 0) return discard(errorFromSystem(errno));
+  return {};
+}
+
+}  // namespace hushmark

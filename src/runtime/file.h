@@ -1,0 +1,85 @@
+// The platform's file operations that the exclude file needs: reading,
+// creating directories, locking a directory, and replacing a file's content
+// as one step.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "runtime/error.h"
+#include "runtime/native_file.h"
+
+namespace hushmark {
+
+// An open file, closed when the object goes. A failure to close is not
+// reported.
+class File {
+ public:
+  File() = default;
+  explicit File(NativeFile handle) : handle_(handle), open_(true) {}
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  NativeFile handle() const { return handle_; }
+  // Hands the handle over to the caller, who closes it.
+  NativeFile release() {
+    open_ = false;
+    return handle_;
+  }
+
+ private:
+  NativeFile handle_{};
+  bool open_ = false;
+};
+
+// Opens an existing file that is not a directory for reading, relative to
+// the current directory, without a lock. IsDir when the path names a
+// directory; FileNotFound when it or a directory on the way is missing.
+Result<File> openForReading(std::string_view path);
+
+// The file's size as far as the platform knows it; 0 when it cannot tell.
+std::uint64_t sizeHint(const File& file);
+
+// Reads at most `capacity` bytes; 0 at the end of the file.
+Result<std::size_t> readSome(const File& file, char* into, std::size_t capacity);
+
+// The directory part of `path`: everything before its last component,
+// without the separator (but "/" stays for a file in the root). Empty for a
+// bare file name.
+std::string_view directoryPart(std::string_view path);
+
+// Creates every missing directory of `directory`, outermost first. NotDir
+// when a component exists but is not a directory.
+Status createDirectories(std::string_view directory);
+
+// An exclusive advisory lock on a directory, held until the object goes and
+// dropped by the system when the process ends, however it ends.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  explicit DirectoryLock(File directory) : directory_(std::move(directory)) {}
+
+ private:
+  File directory_;
+};
+
+// Waits for and takes the lock on `directory` (empty: the current
+// directory). nullopt, and no lock, when the directory does not exist;
+// nothing is created.
+Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
+
+// Replaces the content of the file at `path` with the concatenation of
+// `pieces`: written to a new file in the same directory, which then takes
+// the file's place in one step, so a failure leaves the old content intact
+// and a reader sees either the old or the new content. An existing file's
+// permission bits are kept; a new one gets the platform's defaults. When
+// `path` is a symbolic link, the link stays and its target is replaced.
+Status replaceFile(std::string_view path, std::span<const std::string_view> pieces);
+
+}  // namespace hushmark

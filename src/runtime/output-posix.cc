@@ -1,0 +1,24 @@
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "runtime/output.h"
+
+namespace hushmark {
+
+NativeFile standardOutput() { return STDOUT_FILENO; }
+NativeFile standardError() { return STDERR_FILENO; }
+
+Status writeAll(NativeFile file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(file, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return fail(errorFromSystem(errno));
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return {};
+}
+
+}  // namespace hushmark

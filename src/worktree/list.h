@@ -1,0 +1,23 @@
+// The list command: every hidden pattern, then every frozen path, as
+// tab-separated lines on standard output.
+#pragma once
+
+#include <string_view>
+
+#include "runtime/buffer.h"
+#include "runtime/error.h"
+
+namespace hushmark {
+
+Status listCommand();
+
+// Appends "hide\t<pattern>\n" for every line of the exclude file's content
+// that is neither blank nor a comment once spaces and tabs are set aside;
+// the pattern keeps the spaces and tabs it has in the file.
+Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent);
+
+// Appends "freeze\t<path>\n" for every NUL-ended entry of
+// "git ls-files -v -z" output whose tag is "S ".
+Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput);
+
+}  // namespace hushmark
