@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+
+#include "e2e/harness.h"

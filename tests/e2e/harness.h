@@ -1,0 +1,94 @@
+// Runs the built program (or any other) as a child process and captures
+// what it writes, byte for byte; makes temporary directories and Git
+// repositories for it to work in.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hushmark::test {
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  // The exit code when the child exited; -1 otherwise.
+  int status = -1;
+  // The signal that ended the child, or 0.
+  int signal = 0;
+};
+
+struct RunOptions {
+  std::string cwd;
+  // Variables to set (a value) or remove (nullopt) on top of the test's
+  // own environment.
+  std::map<std::string, std::optional<std::string>> env;
+  // Bytes for standard input; standard input is the null device without.
+  std::optional<std::string> input;
+  // Standard error goes to a pseudo-terminal instead of a pipe.
+  bool stderrOnTerminal = false;
+  // Runs in the child just before exec, e.g. to set a resource limit.
+  std::function<void()> beforeExec;
+};
+
+// Runs `argv` (argv[0] is found on PATH when it holds no slash).
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// Runs the built hushmark with `args`.
+RunResult hushmark(const std::vector<std::string>& args, const RunOptions& options = {});
+
+// The path of the built program.
+std::string hushmarkBinary();
+
+// A fresh directory, removed with everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A Git repository in a fresh directory, isolated from the user's and the
+// system's Git configuration.
+class GitRepo {
+ public:
+  // `subdir` names a directory inside the temporary one to initialise;
+  // e.g. a name with a blank.
+  explicit GitRepo(const std::string& subdir = "repo");
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  // Runs git in the repository; fails the test when git fails.
+  std::string git(const std::vector<std::string>& args) const;
+  // Runs hushmark in the repository (or in `cwd` relative to it).
+  RunResult hushmark(const std::vector<std::string>& args, RunOptions options = {}) const;
+
+  // Writes, adds and commits files.
+  void commitFiles(const std::vector<std::string>& names) const;
+
+  std::string excludePath() const { return path_ + "/.git/info/exclude"; }
+
+ private:
+  TempDir dir_;
+  std::string path_;
+};
+
+// The environment every run gets: Git configuration isolated, no colour
+// variables, a fixed identity for commits.
+std::map<std::string, std::optional<std::string>> baseEnvironment();
+
+bool fileExists(const std::string& path);
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+// Writes an executable shell script.
+void writeScript(const std::string& path, const std::string& content);
+
+}  // namespace hushmark::test
