@@ -23,8 +23,8 @@ std::string_view argumentNoun(Command command) {
 Status reportMissingValues(Command command) {
   ByteBuffer line;
   for (std::string_view piece : {std::string_view("hushmark: "), commandName(command),
-                                 std::string_view(" requires at least one "),
-                                 argumentNoun(command), std::string_view("\n")}) {
+                                 std::string_view(" requires at least one "), argumentNoun(command),
+                                 std::string_view("\n")}) {
     if (auto added = line.append(piece); !added) return added;
   }
   return writeAll(standardError(), line.view());
@@ -93,11 +93,16 @@ Result<std::optional<CommandArgs>> parseWithValues(Command command, ArgIterator&
 
 std::string_view commandName(Command command) {
   switch (command) {
-    case Command::hide: return "hide";
-    case Command::unhide: return "unhide";
-    case Command::freeze: return "freeze";
-    case Command::unfreeze: return "unfreeze";
-    case Command::list: return "list";
+    case Command::hide:
+      return "hide";
+    case Command::unhide:
+      return "unhide";
+    case Command::freeze:
+      return "freeze";
+    case Command::unfreeze:
+      return "unfreeze";
+    case Command::list:
+      return "list";
   }
   return {};
 }

@@ -48,11 +48,16 @@ Result<TopLevelArgs> parseTopLevel(ArgIterator& args, Diagnostic& diagnostic) {
 Status runCommand(Command command, const CommandArgs& commandArgs) {
   std::span<const std::string_view> values = commandArgs.values;
   switch (command) {
-    case Command::hide: return hideCommand(values);
-    case Command::unhide: return unhideCommand(values);
-    case Command::freeze: return setSkipWorktree(true, values);
-    case Command::unfreeze: return setSkipWorktree(false, values);
-    case Command::list: return listCommand();
+    case Command::hide:
+      return hideCommand(values);
+    case Command::unhide:
+      return unhideCommand(values);
+    case Command::freeze:
+      return setSkipWorktree(true, values);
+    case Command::unfreeze:
+      return setSkipWorktree(false, values);
+    case Command::list:
+      return listCommand();
   }
   return fail(Error::Unexpected);
 }
@@ -70,8 +75,10 @@ Status parseAndRun(Command command, ArgIterator& args) {
 int finish(Status outcome) {
   if (outcome) return 0;
   switch (outcome.error()) {
-    case Error::GitCommandFailed: exitProcess(1);
-    case Error::InvalidUsage: exitProcess(2);
+    case Error::GitCommandFailed:
+      exitProcess(1);
+    case Error::InvalidUsage:
+      exitProcess(2);
     default:
       logError({errorName(outcome.error())});
       return 1;

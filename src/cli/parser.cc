@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view assignmentSeparators = "=";
 
-bool isAssignmentSeparator(char c) { return assignmentSeparators.find(c) != std::string_view::npos; }
+bool isAssignmentSeparator(char c) {
+  return assignmentSeparators.find(c) != std::string_view::npos;
+}
 
 constexpr Param topLevelTable[] = {
     {'h', "help", ValueKind::none, "help"},
@@ -58,8 +60,10 @@ Result<std::optional<ParsedArg>> ArgParser::next() {
       if (!arg) return std::nullopt;
       return ParsedArg{positionalParam(), *arg};
     }
-    case ParserState::chaining: return shortStep();
-    case ParserState::normal: break;
+    case ParserState::chaining:
+      return shortStep();
+    case ParserState::normal:
+      break;
   }
   auto arg = args_.next();
   if (!arg) return std::nullopt;

@@ -44,7 +44,9 @@ std::string_view commandUsage(Command command) {
 
 }  // namespace
 
-Status printTopUsage(NativeFile file) { return writeAll(file, topUsage); }
+Status printTopUsage(NativeFile file) {
+  return writeAll(file, topUsage);
+}
 
 Status printCommandUsage(Command command) {
   return writeAll(standardOutput(), commandUsage(command));
@@ -52,7 +54,8 @@ Status printCommandUsage(Command command) {
 
 Status printVersion() {
   ByteBuffer line;
-  for (std::string_view piece : {std::string_view("hushmark "), programVersion, std::string_view("\n")}) {
+  for (std::string_view piece :
+       {std::string_view("hushmark "), programVersion, std::string_view("\n")}) {
     if (auto added = line.append(piece); !added) return added;
   }
   return writeAll(standardOutput(), line.view());

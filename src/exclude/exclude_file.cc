@@ -1,35 +1,66 @@
 #include "exclude/exclude_file.h"
 
-#include "runtime/file.h"
+#include <cstring>
 
 namespace hushmark {
 
 namespace {
 
 constexpr std::size_t readChunk = 64 * 1024;
+constexpr std::size_t scanChunk = 256 * 1024;
+
+// A size the platform already knows to be too large fails before any read.
+Status checkSize(const File& file) {
+  if (sizeHint(file) >= maxExcludeFileSize) return fail(Error::StreamTooLong);
+  return {};
+}
+
+// Whether a CR LF pair stands in `bytes`; a CR is rare, so the search
+// skips from CR to CR.
+bool hasCrBeforeLineFeed(std::string_view bytes) {
+  const char* from = bytes.data();
+  const char* end = bytes.data() + bytes.size();
+  while (from < end) {
+    const char* cr =
+        static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(end - from)));
+    if (cr == nullptr || cr + 1 >= end) return false;
+    if (cr[1] == '\n') return true;
+    from = cr + 1;
+  }
+  return false;
+}
 
 }  // namespace
 
-Result<ByteBuffer> readExcludeFile(std::string_view path) {
+Result<std::optional<File>> openExcludeFile(std::string_view path) {
   auto file = openForReading(path);
   if (!file) {
-    if (file.error() == Error::FileNotFound) return ByteBuffer();
+    if (file.error() == Error::FileNotFound) return std::nullopt;
     return fail(file.error());
   }
+  return std::optional<File>(std::move(*file));
+}
+
+Result<ByteBuffer> readExcludeFile(std::string_view path) {
+  auto file = openExcludeFile(path);
+  if (!file) return fail(file.error());
+  if (!*file) return ByteBuffer();
+  if (auto fits = checkSize(**file); !fits) return fail(fits.error());
   ByteBuffer content;
   // One allocation for an ordinary file: its size and one byte to see the
   // end. A file that grows meanwhile simply makes the buffer grow.
-  std::uint64_t hint = sizeHint(*file);
+  std::uint64_t hint = sizeHint(**file);
   std::size_t allowance = maxExcludeFileSize;
-  std::size_t first = hint < allowance ? static_cast<std::size_t>(hint) + 1 : allowance;
-  if (auto reserved = content.reserveExtra(first); !reserved) return fail(reserved.error());
+  if (auto reserved = content.reserveExtra(static_cast<std::size_t>(hint) + 1); !reserved) {
+    return fail(reserved.error());
+  }
   while (allowance > 0) {
     if (content.spareSize() == 0) {
       std::size_t more = allowance < readChunk ? allowance : readChunk;
       if (auto reserved = content.reserveExtra(more); !reserved) return fail(reserved.error());
     }
     std::size_t room = content.spareSize() < allowance ? content.spareSize() : allowance;
-    auto got = readSome(*file, content.spare(), room);
+    auto got = readSome(**file, content.spare(), room);
     if (!got) return fail(got.error());
     if (*got == 0) {
       if (auto kept = content.shrinkToFit(); !kept) return fail(kept.error());
@@ -41,9 +72,53 @@ Result<ByteBuffer> readExcludeFile(std::string_view path) {
   return fail(Error::StreamTooLong);
 }
 
-Status writeExcludeFile(std::string_view path, std::span<const std::string_view> pieces) {
+Result<ExcludeFileScan> scanExcludeFile(const File& file,
+                                        FunctionRef<bool(std::string_view)> visit) {
+  if (auto fits = checkSize(file); !fits) return fail(fits.error());
+  ExcludeFileScan result;
+  ByteBuffer buffer;
+  if (auto reserved = buffer.reserveExtra(scanChunk); !reserved) return fail(reserved.error());
+  std::size_t allowance = maxExcludeFileSize;
+  bool crBeforeLineFeed = false;
+  char lastByte = '\n';
+  for (;;) {
+    if (buffer.spareSize() == 0) {
+      // A line longer than the buffer: make room for more of it.
+      if (auto reserved = buffer.reserveExtra(buffer.size()); !reserved) {
+        return fail(reserved.error());
+      }
+    }
+    std::size_t room = buffer.spareSize() < allowance ? buffer.spareSize() : allowance;
+    auto got = readSome(file, buffer.spare(), room);
+    if (!got) return fail(got.error());
+    if (*got == 0) {
+      // The last line, without its LF, if there is one.
+      result.complete = buffer.empty() || visit(buffer.view());
+      result.writtenForm = result.complete && lastByte == '\n' && !crBeforeLineFeed;
+      return result;
+    }
+    buffer.commit(*got);
+    result.size += *got;
+    allowance -= *got;
+    if (allowance == 0) return fail(Error::StreamTooLong);
+    lastByte = buffer.view().back();
+
+    const void* lastLineFeed = ::memrchr(buffer.data(), '\n', buffer.size());
+    if (lastLineFeed == nullptr) continue;
+    std::size_t whole =
+        static_cast<std::size_t>(static_cast<const char*>(lastLineFeed) - buffer.data()) + 1;
+    std::string_view lines = buffer.view().substr(0, whole);
+    // Whole lines only, so a CR LF pair never straddles two pieces.
+    if (!crBeforeLineFeed) crBeforeLineFeed = hasCrBeforeLineFeed(lines);
+    if (!visit(lines)) return result;
+    buffer.dropFront(whole);
+  }
+}
+
+Status writeExcludeFile(std::string_view path, const FileRange* kept,
+                        std::span<const std::string_view> pieces) {
   if (auto made = createDirectories(directoryPart(path)); !made) return made;
-  return replaceFile(path, pieces);
+  return replaceFile(path, kept, pieces);
 }
 
 }  // namespace hushmark

@@ -2,11 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "runtime/buffer.h"
 #include "runtime/error.h"
+#include "runtime/file.h"
+#include "runtime/function_ref.h"
 
 namespace hushmark {
 
@@ -18,9 +22,33 @@ inline constexpr std::size_t maxExcludeFileSize = 16 * 1024 * 1024;
 // on the way to it, reads as empty content.
 Result<ByteBuffer> readExcludeFile(std::string_view path);
 
+// Opens the file for a scan; nullopt when it, or a directory on the way to
+// it, is missing.
+Result<std::optional<File>> openExcludeFile(std::string_view path);
+
+// What a scan found out about the file.
+struct ExcludeFileScan {
+  // The bytes read.
+  std::uint64_t size = 0;
+  // Read to its end (the visitor never asked to stop).
+  bool complete = false;
+  // Known only when complete: every line already ends with exactly one LF
+  // and none with CR, so the file is its own written form.
+  bool writtenForm = false;
+};
+
+// Reads the file from its start and hands its content to `visit` in pieces
+// of whole lines (only the file's last piece may lack its LF), with the
+// same size limit as readExcludeFile. Stops early when `visit` returns
+// false. Only a small buffer is held, however large the file.
+Result<ExcludeFileScan> scanExcludeFile(const File& file,
+                                        FunctionRef<bool(std::string_view)> visit);
+
 // Creates every missing directory of the path, then replaces the file's
-// content with the concatenation of `pieces` in one step: a failure leaves
+// content with `kept` (a range of the old file, copied as it is, or none)
+// followed by the concatenation of `pieces`, in one step: a failure leaves
 // the old content intact, and a reader never sees a half-written file.
-Status writeExcludeFile(std::string_view path, std::span<const std::string_view> pieces);
+Status writeExcludeFile(std::string_view path, const FileRange* kept,
+                        std::span<const std::string_view> pieces);
 
 }  // namespace hushmark

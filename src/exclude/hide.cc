@@ -11,59 +11,99 @@ namespace hushmark {
 
 namespace {
 
-using Edit = Result<std::optional<NewContent>> (*)(std::string_view,
-                                                   std::span<const std::string_view>);
+// Both commands read, edit and rewrite the file under an exclusive lock on
+// its directory, so that two runs at the same moment cannot drop each
+// other's changes. The lock lives on the directory because every rewrite
+// replaces the file itself. A missing directory holds no file, so there is
+// nothing to lock; it is only created when there is something to write, and
+// then the file is read again under the lock.
 
-// Reads the file and applies the edit; nullopt when nothing changes.
-Result<std::optional<NewContent>> readAndEdit(std::string_view path, Edit edit,
-                                              std::span<const std::string_view> patterns,
-                                              ByteBuffer& content) {
-  auto read = readExcludeFile(path);
-  if (!read) return fail(read.error());
-  content = std::move(*read);
-  return edit(content.view(), patterns);
-}
-
-// Read, edit and rewrite under an exclusive lock on the file's directory,
-// so that two runs at the same moment cannot drop each other's changes. The
-// lock lives on the directory because the file itself is replaced by each
-// rewrite; a missing directory is only created when there is something to
-// write, and then the file is read again under the lock.
-Status editExcludeFile(Edit edit, std::span<const std::string_view> patterns) {
-  auto path = excludeFilePath();
-  if (!path) return fail(path.error());
-  std::string_view directory = directoryPart(path->view());
-
+// hide reads the file in pieces and stops as soon as every pattern has been
+// seen. When something is missing and the file is already in written form,
+// the new file is the old one, copied as it is, plus the missing patterns;
+// otherwise the whole content is rebuilt line by line.
+Status hide(std::string_view path, std::span<const std::string_view> patterns) {
+  std::string_view directory = directoryPart(path);
   auto lock = lockDirectory(directory);
   if (!lock) return fail(lock.error());
-  ByteBuffer content;
-  auto edited = readAndEdit(path->view(), edit, patterns, content);
-  if (!edited) return fail(edited.error());
-  if (!*edited) return {};
+  for (;;) {
+    auto scan = PresenceScan::make(patterns);
+    if (!scan) return fail(scan.error());
+    auto file = openExcludeFile(path);
+    if (!file) return fail(file.error());
+    ExcludeFileScan summary{.size = 0, .complete = true, .writtenForm = true};
+    if (*file) {
+      auto scanned = scanExcludeFile(**file, [&](std::string_view lines) {
+        scan->scan(lines);
+        return !scan->allPresent();
+      });
+      if (!scanned) return fail(scanned.error());
+      summary = *scanned;
+    }
+    if (scan->allPresent()) return {};
 
-  if (!*lock) {
-    if (auto made = createDirectories(directory); !made) return made;
-    lock = lockDirectory(directory);
-    if (!lock) return fail(lock.error());
-    if (!*lock) return fail(Error::FileNotFound);
-    edited = readAndEdit(path->view(), edit, patterns, content);
+    if (!*lock) {
+      if (auto made = createDirectories(directory); !made) return made;
+      lock = lockDirectory(directory);
+      if (!lock) return fail(lock.error());
+      if (!*lock) return fail(Error::FileNotFound);
+      continue;
+    }
+
+    if (summary.writtenForm) {
+      ByteBuffer added;
+      if (auto appended = scan->appendMissing(added); !appended) return appended;
+      std::string_view pieces[] = {added.view()};
+      if (!*file) return writeExcludeFile(path, nullptr, pieces);
+      FileRange kept{**file, summary.size};
+      return writeExcludeFile(path, &kept, pieces);
+    }
+    auto content = readExcludeFile(path);
+    if (!content) return fail(content.error());
+    auto edited = addPatterns(content->view(), patterns);
     if (!edited) return fail(edited.error());
     if (!*edited) return {};
+    std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
+    return writeExcludeFile(path, nullptr, pieces);
   }
+}
 
-  const NewContent& update = **edited;
-  std::string_view pieces[] = {update.kept, update.rest.view()};
-  return writeExcludeFile(path->view(), pieces);
+Status unhide(std::string_view path, std::span<const std::string_view> patterns) {
+  std::string_view directory = directoryPart(path);
+  auto lock = lockDirectory(directory);
+  if (!lock) return fail(lock.error());
+  for (;;) {
+    // Without the directory there is no file and nothing to remove, but the
+    // file is still read, so that a path that cannot be read is reported.
+    auto content = readExcludeFile(path);
+    if (!content) return fail(content.error());
+    auto edited = removePatterns(content->view(), patterns);
+    if (!edited) return fail(edited.error());
+    if (!*edited) return {};
+    if (!*lock) {
+      // The directory appeared after the first look: lock it and read again.
+      lock = lockDirectory(directory);
+      if (!lock) return fail(lock.error());
+      if (!*lock) return fail(Error::FileNotFound);
+      continue;
+    }
+    std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
+    return writeExcludeFile(path, nullptr, pieces);
+  }
 }
 
 }  // namespace
 
 Status hideCommand(std::span<const std::string_view> patterns) {
-  return editExcludeFile(&addPatterns, patterns);
+  auto path = excludeFilePath();
+  if (!path) return fail(path.error());
+  return hide(path->view(), patterns);
 }
 
 Status unhideCommand(std::span<const std::string_view> patterns) {
-  return editExcludeFile(&removePatterns, patterns);
+  auto path = excludeFilePath();
+  if (!path) return fail(path.error());
+  return unhide(path->view(), patterns);
 }
 
 }  // namespace hushmark

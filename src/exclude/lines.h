@@ -19,8 +19,9 @@ class ExcludeLineIterator {
     const char* start = content_.data() + position_;
     std::size_t remaining = content_.size() - position_;
     const void* lineFeed = std::memchr(start, '\n', remaining);
-    std::size_t length =
-        lineFeed == nullptr ? remaining : static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start);
+    std::size_t length = lineFeed == nullptr
+                             ? remaining
+                             : static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start);
     position_ += lineFeed == nullptr ? remaining : length + 1;
     while (length > 0 && start[length - 1] == '\r') --length;
     return std::string_view(start, length);

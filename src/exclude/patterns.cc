@@ -1,8 +1,7 @@
 #include "exclude/patterns.h"
 
+#include <cstring>
 #include <new>
-#include <unordered_map>
-#include <vector>
 
 #include "exclude/lines.h"
 #include "runtime/text.h"
@@ -11,117 +10,23 @@ namespace hushmark {
 
 namespace {
 
-// The distinct non-empty normalised arguments, in order of first appearance,
-// with a fast test for "might this line be one of them": a line whose length
-// no argument has is rejected without hashing, which is nearly every line of
-// a large file.
-class PatternSet {
- public:
-  // Throws std::bad_alloc; callers turn that into OutOfMemory.
-  explicit PatternSet(std::span<const std::string_view> arguments) {
-    for (std::string_view argument : arguments) {
-      std::string_view pattern = normalizePattern(argument);
-      if (pattern.empty()) continue;
-      if (index_.try_emplace(pattern, patterns_.size()).second) {
-        patterns_.push_back(pattern);
-        if (pattern.size() >= lengths_.size()) lengths_.resize(pattern.size() + 1, false);
-        lengths_[pattern.size()] = true;
-      }
-    }
-  }
-
-  bool empty() const { return patterns_.empty(); }
-  std::size_t size() const { return patterns_.size(); }
-  std::string_view operator[](std::size_t i) const { return patterns_[i]; }
-
-  // The index of the pattern equal to `line`, if any.
-  std::optional<std::size_t> find(std::string_view line) const {
-    if (line.size() >= lengths_.size() || !lengths_[line.size()]) return std::nullopt;
-    auto found = index_.find(line);
-    if (found == index_.end()) return std::nullopt;
-    return found->second;
-  }
-
- private:
-  std::vector<std::string_view> patterns_;
-  std::unordered_map<std::string_view, std::size_t> index_;
-  std::vector<bool> lengths_;
-};
-
-// Content whose lines, each followed by one LF, give back the same bytes.
-bool inWrittenForm(std::string_view content) {
-  return content.empty() ||
-         (content.back() == '\n' && content.find("\r\n") == std::string_view::npos);
-}
+// Up to this many patterns are searched for one by one; more are looked up
+// line by line.
+constexpr std::size_t maxSearchedPatterns = 8;
 
 Status appendLine(ByteBuffer& out, std::string_view line) {
   if (auto added = out.append(line); !added) return added;
   return out.append('\n');
 }
 
-Result<std::optional<NewContent>> addPatternsOrThrow(std::string_view content,
-                                                     std::span<const std::string_view> arguments) {
-  PatternSet patterns(arguments);
-  if (patterns.empty()) return std::nullopt;
-  std::vector<bool> present(patterns.size(), false);
-  std::size_t missing = patterns.size();
-  ExcludeLineIterator lines(content);
-  while (missing > 0) {
-    auto line = lines.next();
-    if (!line) break;
-    auto found = patterns.find(*line);
-    if (found && !present[*found]) {
-      present[*found] = true;
-      --missing;
-    }
-  }
-  if (missing == 0) return std::nullopt;
-
-  NewContent result;
-  if (inWrittenForm(content)) {
-    result.kept = content;
-  } else {
-    if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
-      return fail(reserved.error());
-    }
-    ExcludeLineIterator all(content);
-    while (auto line = all.next()) {
-      if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
-    }
-  }
-  for (std::size_t i = 0; i < patterns.size(); ++i) {
-    if (present[i]) continue;
-    if (auto added = appendLine(result.rest, patterns[i]); !added) return fail(added.error());
-  }
-  return result;
-}
-
-Result<std::optional<NewContent>> removePatternsOrThrow(
-    std::string_view content, std::span<const std::string_view> arguments) {
-  PatternSet patterns(arguments);
-  if (patterns.empty()) return std::nullopt;
-  // First find out whether anything goes at all; most runs that change
-  // nothing then cost no copy.
-  bool changed = false;
-  ExcludeLineIterator probe(content);
-  while (auto line = probe.next()) {
-    if (patterns.find(*line)) {
-      changed = true;
-      break;
-    }
-  }
-  if (!changed) return std::nullopt;
-
-  NewContent result;
-  if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
-    return fail(reserved.error());
-  }
-  ExcludeLineIterator lines(content);
-  while (auto line = lines.next()) {
-    if (patterns.find(*line)) continue;
-    if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
-  }
-  return result;
+// Whether a line starting at `start` of `lines` equals `pattern`: the
+// pattern's bytes, then nothing but CRs up to the LF or the end.
+bool lineEquals(std::string_view lines, std::size_t start, std::string_view pattern) {
+  if (lines.size() - start < pattern.size()) return false;
+  if (std::memcmp(lines.data() + start, pattern.data(), pattern.size()) != 0) return false;
+  std::size_t end = start + pattern.size();
+  while (end < lines.size() && lines[end] == '\r') ++end;
+  return end == lines.size() || lines[end] == '\n';
 }
 
 }  // namespace
@@ -130,22 +35,149 @@ std::string_view normalizePattern(std::string_view argument) {
   return trimBytes(argument, blanksAndLineEnds);
 }
 
-Result<std::optional<NewContent>> addPatterns(std::string_view content,
-                                              std::span<const std::string_view> arguments) {
+bool inWrittenForm(std::string_view content) {
+  return content.empty() ||
+         (content.back() == '\n' && content.find("\r\n") == std::string_view::npos);
+}
+
+Result<PresenceScan> PresenceScan::make(std::span<const std::string_view> arguments) {
   try {
-    return addPatternsOrThrow(content, arguments);
+    PresenceScan scan;
+    for (std::string_view argument : arguments) {
+      std::string_view pattern = normalizePattern(argument);
+      if (pattern.empty()) continue;
+      if (!scan.index_.try_emplace(pattern, scan.patterns_.size()).second) continue;
+      scan.patterns_.push_back(pattern);
+      if (pattern.size() >= scan.lengths_.size()) scan.lengths_.resize(pattern.size() + 1, false);
+      scan.lengths_[pattern.size()] = true;
+    }
+    scan.present_.assign(scan.patterns_.size(), false);
+    scan.missing_ = scan.patterns_.size();
+    if (scan.patterns_.size() <= maxSearchedPatterns) {
+      for (std::string_view pattern : scan.patterns_) {
+        std::string& needle = scan.needles_.emplace_back();
+        needle.reserve(pattern.size() + 1);
+        needle.push_back('\n');
+        needle.append(pattern);
+      }
+    }
+    return scan;
   } catch (const std::bad_alloc&) {
     return fail(Error::OutOfMemory);
   }
 }
 
+void PresenceScan::markPresent(std::size_t index) {
+  if (present_[index]) return;
+  present_[index] = true;
+  --missing_;
+}
+
+void PresenceScan::scan(std::string_view lines) {
+  if (missing_ == 0 || lines.empty()) return;
+  if (!needles_.empty()) {
+    scanByPattern(lines);
+  } else {
+    scanByLine(lines);
+  }
+}
+
+void PresenceScan::scanByPattern(std::string_view lines) {
+  for (std::size_t i = 0; i < patterns_.size(); ++i) {
+    if (present_[i]) continue;
+    std::string_view pattern = patterns_[i];
+    // An LF inside a pattern keeps it from ever being one line.
+    if (pattern.find('\n') != std::string_view::npos) continue;
+    if (lineEquals(lines, 0, pattern)) {
+      markPresent(i);
+      continue;
+    }
+    const std::string& needle = needles_[i];
+    const char* from = lines.data();
+    const char* end = lines.data() + lines.size();
+    while (from < end) {
+      const void* hit =
+          ::memmem(from, static_cast<std::size_t>(end - from), needle.data(), needle.size());
+      if (hit == nullptr) break;
+      std::size_t start =
+          static_cast<std::size_t>(static_cast<const char*>(hit) - lines.data()) + 1;
+      if (lineEquals(lines, start, pattern)) {
+        markPresent(i);
+        break;
+      }
+      from = lines.data() + start;
+    }
+  }
+}
+
+std::optional<std::size_t> PresenceScan::find(std::string_view line) const {
+  if (line.size() >= lengths_.size() || !lengths_[line.size()]) return std::nullopt;
+  auto found = index_.find(line);
+  if (found == index_.end()) return std::nullopt;
+  return found->second;
+}
+
+void PresenceScan::scanByLine(std::string_view lines) {
+  ExcludeLineIterator iterator(lines);
+  while (missing_ > 0) {
+    auto line = iterator.next();
+    if (!line) return;
+    if (auto found = find(*line)) markPresent(*found);
+  }
+}
+
+Status PresenceScan::appendMissing(ByteBuffer& out) const {
+  for (std::size_t i = 0; i < patterns_.size(); ++i) {
+    if (present_[i]) continue;
+    if (auto added = appendLine(out, patterns_[i]); !added) return added;
+  }
+  return {};
+}
+
+Result<std::optional<NewContent>> addPatterns(std::string_view content,
+                                              std::span<const std::string_view> arguments) {
+  auto scan = PresenceScan::make(arguments);
+  if (!scan) return fail(scan.error());
+  if (scan->empty()) return std::nullopt;
+  scan->scan(content);
+  if (scan->allPresent()) return std::nullopt;
+
+  NewContent result;
+  if (inWrittenForm(content)) {
+    result.kept = content;
+  } else {
+    if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
+      return fail(reserved.error());
+    }
+    ExcludeLineIterator lines(content);
+    while (auto line = lines.next()) {
+      if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
+    }
+  }
+  if (auto added = scan->appendMissing(result.rest); !added) return fail(added.error());
+  return result;
+}
+
 Result<std::optional<NewContent>> removePatterns(std::string_view content,
                                                  std::span<const std::string_view> arguments) {
-  try {
-    return removePatternsOrThrow(content, arguments);
-  } catch (const std::bad_alloc&) {
-    return fail(Error::OutOfMemory);
+  auto scan = PresenceScan::make(arguments);
+  if (!scan) return fail(scan.error());
+  if (scan->empty()) return std::nullopt;
+  // First find out whether anything goes at all: a run that changes nothing
+  // then costs no copy.
+  scan->scan(content);
+  if (!scan->anyPresent()) return std::nullopt;
+
+  NewContent result;
+  if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
+    return fail(reserved.error());
   }
+  ExcludeLineIterator lines(content);
+  while (auto line = lines.next()) {
+    if (scan->contains(*line)) continue;
+    if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
+  }
+  return result;
 }
 
 }  // namespace hushmark

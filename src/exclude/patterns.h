@@ -1,11 +1,15 @@
 // The edits of the exclude file's content, as pure functions of the old
-// content and the pattern arguments.
+// content and the pattern arguments, and the search that tells which
+// patterns already stand in the file.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "runtime/buffer.h"
 #include "runtime/error.h"
@@ -14,6 +18,51 @@ namespace hushmark {
 
 // The argument without leading and trailing spaces, tabs, CRs and LFs.
 std::string_view normalizePattern(std::string_view argument);
+
+// The distinct non-empty normalised arguments, in order of first
+// appearance, and which of them stand as a line of the exclude file. The
+// content may be fed in pieces, each made of whole lines (every piece but the
+// file's last ends with LF), so a large file need not be held in memory.
+class PresenceScan {
+ public:
+  static Result<PresenceScan> make(std::span<const std::string_view> arguments);
+
+  // No argument that could be added or removed.
+  bool empty() const { return patterns_.empty(); }
+  bool allPresent() const { return missing_ == 0; }
+  bool anyPresent() const { return missing_ < patterns_.size(); }
+  // Whether `line` equals one of the patterns.
+  bool contains(std::string_view line) const { return find(line).has_value(); }
+
+  // Marks every pattern that equals a line of `lines`: the line's bytes
+  // between LFs, trailing CRs set aside.
+  void scan(std::string_view lines);
+
+  // Appends every pattern not seen in the file, each followed by one LF.
+  Status appendMissing(ByteBuffer& out) const;
+
+ private:
+  PresenceScan() = default;
+  void scanByPattern(std::string_view lines);
+  void scanByLine(std::string_view lines);
+  void markPresent(std::size_t index);
+  std::optional<std::size_t> find(std::string_view line) const;
+
+  std::vector<std::string_view> patterns_;
+  std::vector<bool> present_;
+  std::size_t missing_ = 0;
+  // For a few patterns: each pattern with an LF in front, searched for as a
+  // whole, which skips through a large file far faster than cutting it into
+  // lines. For many: a hash lookup of the lines whose length some pattern
+  // has.
+  std::vector<std::string> needles_;
+  std::unordered_map<std::string_view, std::size_t> index_;
+  std::vector<bool> lengths_;
+};
+
+// Whether the content's lines, each followed by one LF, give back exactly
+// the same bytes: no line ends in CR and the last line has its LF.
+bool inWrittenForm(std::string_view content);
 
 // New content for the exclude file: `kept`, a view into the old content that
 // is already in written form (every line ended by exactly one LF), followed

@@ -34,7 +34,8 @@ class NativeArgv {
       (void)text_.append(word);
       (void)text_.append('\0');
     }
-    pointers_ = static_cast<char**>(::operator new((words.size() + 1) * sizeof(char*), std::nothrow));
+    pointers_ =
+        static_cast<char**>(::operator new((words.size() + 1) * sizeof(char*), std::nothrow));
     if (pointers_ == nullptr) return fail(Error::OutOfMemory);
     char* cursor = const_cast<char*>(text_.data());
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -97,7 +98,8 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
   SpawnSetup setup;
   int code = posix_spawn_file_actions_init(&setup.actions);
   setup.haveActions = code == 0;
-  if (code == 0) code = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  if (code == 0)
+    code = posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
   if (code == 0) code = posix_spawn_file_actions_adddup2(&setup.actions, outWrite, 1);
   if (code == 0) code = posix_spawn_file_actions_adddup2(&setup.actions, errWrite, 2);
   if (code == 0) {
@@ -114,7 +116,8 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
   if (code == 0) code = posix_spawnattr_setsigmask(&setup.attributes, &empty);
   if (code == 0) code = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
   if (code == 0) {
-    code = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    code =
+        posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   if (code == 0) {
     code = posix_spawnp(&handles->pid, native.get()[0], &setup.actions, &setup.attributes,

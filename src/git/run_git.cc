@@ -20,8 +20,8 @@ Result<GitResult> startAndCollect(std::span<const std::string_view> argv) {
   auto child = ChildProcess::start(argv);
   if (!child) return fail(child.error());
   GitResult result;
-  if (auto collected = child->collect(result.stdoutBytes, gitStdoutCap, result.stderrBytes,
-                                      gitStderrCap);
+  if (auto collected =
+          child->collect(result.stdoutBytes, gitStdoutCap, result.stderrBytes, gitStderrCap);
       !collected) {
     return fail(collected.error());
   }

@@ -6,7 +6,9 @@
 
 namespace hushmark {
 
-ByteBuffer::~ByteBuffer() { std::free(data_); }
+ByteBuffer::~ByteBuffer() {
+  std::free(data_);
+}
 
 ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
@@ -42,6 +44,15 @@ Status ByteBuffer::append(std::string_view bytes) {
   std::memcpy(data_ + size_, bytes.data(), bytes.size());
   size_ += bytes.size();
   return {};
+}
+
+void ByteBuffer::dropFront(std::size_t count) {
+  if (count >= size_) {
+    size_ = 0;
+    return;
+  }
+  std::memmove(data_, data_ + count, size_ - count);
+  size_ -= count;
 }
 
 Status ByteBuffer::shrinkToFit() {

@@ -33,6 +33,8 @@ class ByteBuffer {
   // Gives back the room beyond the content.
   Status shrinkToFit();
   void clear() { size_ = 0; }
+  // Drops the first `count` bytes, moving the rest to the front.
+  void dropFront(std::size_t count);
 
   std::string_view view() const { return {data_, size_}; }
   const char* data() const { return data_; }

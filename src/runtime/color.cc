@@ -12,20 +12,28 @@ ColorMode chooseColorMode(const Environment& environment, const TerminalInfo& te
 
 std::string_view escapeSequence(Style style) {
   switch (style) {
-    case Style::Red: return "\x1b[31m";
-    case Style::Bold: return "\x1b[1m";
-    case Style::Dim: return "\x1b[2m";
-    case Style::Reset: return "\x1b[0m";
+    case Style::Red:
+      return "\x1b[31m";
+    case Style::Bold:
+      return "\x1b[1m";
+    case Style::Dim:
+      return "\x1b[2m";
+    case Style::Reset:
+      return "\x1b[0m";
   }
   return {};
 }
 
 std::uint16_t attributeWord(Style style, std::uint16_t saved) {
   switch (style) {
-    case Style::Red: return 4;
-    case Style::Bold: return 15;
-    case Style::Dim: return 8;
-    case Style::Reset: return saved;
+    case Style::Red:
+      return 4;
+    case Style::Bold:
+      return 15;
+    case Style::Dim:
+      return 8;
+    case Style::Reset:
+      return saved;
   }
   return saved;
 }

@@ -11,7 +11,9 @@ Environment& processTable() {
   return table;
 }
 
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -59,8 +61,12 @@ bool Environment::hasIgnoringCase(std::string_view name) const {
       .has_value();
 }
 
-const Environment& processEnvironment() { return processTable(); }
+const Environment& processEnvironment() {
+  return processTable();
+}
 
-void setProcessEnvironment(Environment environment) { processTable() = std::move(environment); }
+void setProcessEnvironment(Environment environment) {
+  processTable() = std::move(environment);
+}
 
 }  // namespace hushmark

@@ -7,31 +7,52 @@ namespace hushmark {
 
 Error errorFromSystem(int code) {
   switch (code) {
-    case ENOENT: return Error::FileNotFound;
-    case EISDIR: return Error::IsDir;
-    case ENOTDIR: return Error::NotDir;
+    case ENOENT:
+      return Error::FileNotFound;
+    case EISDIR:
+      return Error::IsDir;
+    case ENOTDIR:
+      return Error::NotDir;
     case EACCES:
-    case EPERM: return Error::AccessDenied;
-    case EPIPE: return Error::BrokenPipe;
-    case ENOSPC: return Error::NoSpaceLeft;
-    case EDQUOT: return Error::DiskQuota;
-    case EFBIG: return Error::FileTooBig;
-    case EROFS: return Error::ReadOnlyFileSystem;
-    case ENAMETOOLONG: return Error::NameTooLong;
-    case ELOOP: return Error::SymLinkLoop;
-    case EIO: return Error::InputOutput;
+    case EPERM:
+      return Error::AccessDenied;
+    case EPIPE:
+      return Error::BrokenPipe;
+    case ENOSPC:
+      return Error::NoSpaceLeft;
+    case EDQUOT:
+      return Error::DiskQuota;
+    case EFBIG:
+      return Error::FileTooBig;
+    case EROFS:
+      return Error::ReadOnlyFileSystem;
+    case ENAMETOOLONG:
+      return Error::NameTooLong;
+    case ELOOP:
+      return Error::SymLinkLoop;
+    case EIO:
+      return Error::InputOutput;
     case EBUSY:
-    case ETXTBSY: return Error::FileBusy;
-    case EEXIST: return Error::PathAlreadyExists;
-    case EMFILE: return Error::ProcessFdQuotaExceeded;
-    case ENFILE: return Error::SystemFdQuotaExceeded;
+    case ETXTBSY:
+      return Error::FileBusy;
+    case EEXIST:
+      return Error::PathAlreadyExists;
+    case EMFILE:
+      return Error::ProcessFdQuotaExceeded;
+    case ENFILE:
+      return Error::SystemFdQuotaExceeded;
     case EAGAIN:
-    case ENOMEM: return Error::SystemResources;
-    case ENOEXEC: return Error::InvalidExe;
-    case EBADF: return Error::NotOpenForWriting;
+    case ENOMEM:
+      return Error::SystemResources;
+    case ENOEXEC:
+      return Error::InvalidExe;
+    case EBADF:
+      return Error::NotOpenForWriting;
     case ENODEV:
-    case ENXIO: return Error::NoDevice;
-    default: return Error::Unexpected;
+    case ENXIO:
+      return Error::NoDevice;
+    default:
+      return Error::Unexpected;
   }
 }
 

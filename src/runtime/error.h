@@ -56,6 +56,8 @@ using Result = std::expected<T, Error>;
 
 using Status = std::expected<void, Error>;
 
-inline std::unexpected<Error> fail(Error error) { return std::unexpected(error); }
+inline std::unexpected<Error> fail(Error error) {
+  return std::unexpected(error);
+}
 
 }  // namespace hushmark

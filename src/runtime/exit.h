@@ -6,6 +6,8 @@
 
 namespace hushmark {
 
-[[noreturn]] inline void exitProcess(std::uint8_t status) { std::_Exit(status); }
+[[noreturn]] inline void exitProcess(std::uint8_t status) {
+  std::_Exit(status);
+}
 
 }  // namespace hushmark

@@ -16,7 +16,9 @@ namespace hushmark {
 
 namespace {
 
-std::unexpected<Error> failFromErrno() { return fail(errorFromSystem(errno)); }
+std::unexpected<Error> failFromErrno() {
+  return fail(errorFromSystem(errno));
+}
 
 // A NUL-terminated copy of a path for the system calls.
 class CPath {
@@ -124,6 +126,46 @@ Result<File> createSibling(std::string_view target, ByteBuffer& name) {
   return fail(Error::PathAlreadyExists);
 }
 
+// Copies the range into `out` inside the kernel where the file system
+// allows it, and through a buffer where it does not.
+Status copyRange(const FileRange& range, const File& out) {
+  off_t offset = 0;
+  std::uint64_t left = range.length;
+  bool kernelCopy = true;
+  while (left > 0) {
+    if (kernelCopy) {
+      ssize_t copied = ::copy_file_range(range.file.handle(), &offset, out.handle(), nullptr,
+                                         static_cast<std::size_t>(left), 0);
+      if (copied > 0) {
+        left -= static_cast<std::uint64_t>(copied);
+        continue;
+      }
+      if (copied == 0) return fail(Error::InputOutput);  // the file shrank meanwhile
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+        return failFromErrno();
+      }
+      kernelCopy = false;
+    }
+    char chunk[64 * 1024];
+    std::size_t want = left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk;
+    ssize_t got = ::pread(range.file.handle(), chunk, want, offset);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return failFromErrno();
+    }
+    if (got == 0) return fail(Error::InputOutput);
+    if (auto written =
+            writeAll(out.handle(), std::string_view(chunk, static_cast<std::size_t>(got)));
+        !written) {
+      return written;
+    }
+    offset += got;
+    left -= static_cast<std::uint64_t>(got);
+  }
+  return {};
+}
+
 Status writePieces(const File& file, std::span<const std::string_view> pieces) {
   for (std::string_view piece : pieces) {
     if (auto written = writeAll(file.handle(), piece); !written) return written;
@@ -222,7 +264,8 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   return DirectoryLock(std::move(handle));
 }
 
-Status replaceFile(std::string_view path, std::span<const std::string_view> pieces) {
+Status replaceFile(std::string_view path, const FileRange* prefix,
+                   std::span<const std::string_view> pieces) {
   auto target = resolveLinks(path);
   if (!target) return fail(target.error());
   auto targetPath = CPath::from(target->view());
@@ -244,6 +287,9 @@ Status replaceFile(std::string_view path, std::span<const std::string_view> piec
 
   if (exists && ::fchmod(temp->handle(), existing.st_mode & 07777) != 0) {
     return discard(errorFromSystem(errno));
+  }
+  if (prefix != nullptr) {
+    if (auto copied = copyRange(*prefix, *temp); !copied) return discard(copied.error());
   }
   if (auto written = writePieces(*temp, pieces); !written) return discard(written.error());
   // A failed close can mean that the content never reached the file (a

@@ -74,12 +74,20 @@ class DirectoryLock {
 // nothing is created.
 Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
 
-// Replaces the content of the file at `path` with the concatenation of
-// `pieces`: written to a new file in the same directory, which then takes
+// The first `length` bytes of an open file.
+struct FileRange {
+  const File& file;
+  std::uint64_t length;
+};
+
+// Replaces the content of the file at `path` with the bytes of `prefix` (if
+// any; copied by the system without passing through this program) followed
+// by the concatenation of `pieces`: written to a new file in the same directory, which then takes
 // the file's place in one step, so a failure leaves the old content intact
 // and a reader sees either the old or the new content. An existing file's
 // permission bits are kept; a new one gets the platform's defaults. When
 // `path` is a symbolic link, the link stays and its target is replaced.
-Status replaceFile(std::string_view path, std::span<const std::string_view> pieces);
+Status replaceFile(std::string_view path, const FileRange* prefix,
+                   std::span<const std::string_view> pieces);
 
 }  // namespace hushmark

@@ -34,8 +34,11 @@ const StyleState& styleState() {
 
 void applyStyle(BufferedWriter& writer, const StyleState& state, Style style) {
   switch (state.mode) {
-    case ColorMode::None: return;
-    case ColorMode::EscapeSequences: writer.write(escapeSequence(style)); return;
+    case ColorMode::None:
+      return;
+    case ColorMode::EscapeSequences:
+      writer.write(escapeSequence(style));
+      return;
     case ColorMode::ConsoleAttributes:
       // Text and attribute changes must reach the console in order.
       (void)writer.flush();

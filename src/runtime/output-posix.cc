@@ -6,8 +6,12 @@
 
 namespace hushmark {
 
-NativeFile standardOutput() { return STDOUT_FILENO; }
-NativeFile standardError() { return STDERR_FILENO; }
+NativeFile standardOutput() {
+  return STDOUT_FILENO;
+}
+NativeFile standardError() {
+  return STDERR_FILENO;
+}
 
 Status writeAll(NativeFile file, std::string_view bytes) {
   while (!bytes.empty()) {

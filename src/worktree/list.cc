@@ -36,8 +36,9 @@ Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput) {
   std::string_view rest = lsFilesOutput;
   while (!rest.empty()) {
     const void* nul = std::memchr(rest.data(), '\0', rest.size());
-    std::size_t length = nul == nullptr ? rest.size()
-                                        : static_cast<std::size_t>(static_cast<const char*>(nul) - rest.data());
+    std::size_t length =
+        nul == nullptr ? rest.size()
+                       : static_cast<std::size_t>(static_cast<const char*>(nul) - rest.data());
     std::string_view entry = rest.substr(0, length);
     rest.remove_prefix(nul == nullptr ? rest.size() : length + 1);
     if (entry.starts_with("S ")) {
