@@ -87,6 +87,9 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
   if (::pipe2(outPipe, O_CLOEXEC) != 0) return fail(errorFromSystem(errno));
   handles->out = outPipe[0];
   int outWrite = outPipe[1];
+  // A larger pipe lets git write a long listing with fewer stops to wait
+  // for this side; the system's default serves where that is refused.
+  (void)::fcntl(outWrite, F_SETPIPE_SZ, 1024 * 1024);
   if (::pipe2(errPipe, O_CLOEXEC) != 0) {
     int code = errno;
     closeQuietly(outWrite);
@@ -176,7 +179,12 @@ Status ChildProcess::collect(ByteBuffer& out, std::size_t outCap, ByteBuffer& er
       std::size_t allowed = stream.cap + 1 - stream.buffer.size();
       std::size_t want = allowed < readChunk ? allowed : readChunk;
       if (stream.buffer.spareSize() < want) {
-        if (auto grown = stream.buffer.reserveExtra(want); !grown) return grown;
+        // Grows geometrically, so a large output takes few reads and copies.
+        if (auto grown = stream.buffer.reserveExtra(
+                want > stream.buffer.size() ? want : stream.buffer.size());
+            !grown) {
+          return grown;
+        }
       }
       std::size_t room = stream.buffer.spareSize() < allowed ? stream.buffer.spareSize() : allowed;
       ssize_t got = ::read(stream.fd, stream.buffer.spare(), room);

@@ -285,8 +285,13 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
   };
   if (!tempPath) return discard(tempPath.error());
 
-  if (exists && ::fchmod(temp->handle(), existing.st_mode & 07777) != 0) {
-    return discard(errorFromSystem(errno));
+  if (exists) {
+    // Keep the owner where the system lets us (it does for root, who may be
+    // editing another user's repository); the permission bits always.
+    (void)!::fchown(temp->handle(), existing.st_uid, existing.st_gid);
+    if (::fchmod(temp->handle(), existing.st_mode & 07777) != 0) {
+      return discard(errorFromSystem(errno));
+    }
   }
   if (prefix != nullptr) {
     if (auto copied = copyRange(*prefix, *temp); !copied) return discard(copied.error());

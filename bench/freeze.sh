@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Times `hushmark freeze f` against the two ways a user would do the same
+# by hand: a one-line sh wrapper around git, and git itself. All three run in
+# the same hyperfine invocation, without a shell of hyperfine's own between;
+# the invocation is repeated in several rounds with the order of the commands
+# rotated, so that drift of the machine falls on all three alike.
+#
+# Prints hushmark's time as a ratio of each of the others (medians of all
+# runs of all rounds). Targets: at most 0.85 of the sh wrapper, at most 1.35
+# of bare git.
+#
+# Environment: ROUNDS (default 3), RUNS per round and command (default 300),
+# WARMUP per round and command (default 20).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=${ROUNDS:-3}
+runs=${RUNS:-300}
+warmup=${WARMUP:-20}
+
+need=()
+command -v hyperfine >/dev/null || need+=(hyperfine)
+command -v jq >/dev/null || need+=(jq)
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+cmake -S . -B build >/dev/null
+cmake --build build >/dev/null
+hushmark=$PWD/build/hushmark
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Git sees no configuration but the repository's own.
+export HOME=$work GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null
+export GIT_AUTHOR_NAME=bench GIT_AUTHOR_EMAIL=bench@example.invalid
+export GIT_COMMITTER_NAME=bench GIT_COMMITTER_EMAIL=bench@example.invalid
+unset GIT_DIR GIT_WORK_TREE GIT_INDEX_FILE
+
+repo=$work/repo
+git init -q "$repo"
+cd "$repo"
+echo content >f
+git add f
+git commit -q -m f
+
+commands=(
+  "$hushmark freeze f"
+  "sh -c 'git update-index --skip-worktree -- \"\$1\"' sh f"
+  "git update-index --skip-worktree -- f"
+)
+names=(hushmark sh-wrapper git)
+
+for ((round = 0; round < rounds; round++)); do
+  order=()
+  for ((i = 0; i < ${#commands[@]}; i++)); do
+    order+=($(((i + round) % ${#commands[@]})))
+  done
+  args=()
+  for i in "${order[@]}"; do args+=(--command-name "${names[i]}" "${commands[i]}"); done
+  echo "round $((round + 1)) of $rounds: ${names[${order[0]}]} first" >&2
+  hyperfine --shell=none --warmup "$warmup" --runs "$runs" --style basic \
+    --export-json "$work/round-$round.json" "${args[@]}" >&2
+done
+
+# Every run's time of every round, per command; the ratios of the medians.
+jq -s -r '
+  def median: sort | if length % 2 == 1 then .[length / 2 | floor]
+                     else (.[length / 2 - 1] + .[length / 2]) / 2 end;
+  [.[].results[]] | group_by(.command)
+  | map({key: .[0].command, value: ([.[].times[]] | median)}) | from_entries
+  | "median ms: hushmark \(.hushmark * 1000 * 1000 | round / 1000)"
+    + ", sh-wrapper \(."sh-wrapper" * 1000 * 1000 | round / 1000)"
+    + ", git \(.git * 1000 * 1000 | round / 1000)\n"
+    + "hushmark / sh-wrapper: \(.hushmark / ."sh-wrapper" * 1000 | round / 1000) (target <= 0.85)\n"
+    + "hushmark / git: \(.hushmark / .git * 1000 | round / 1000) (target <= 1.35)"
+' "$work"/round-*.json

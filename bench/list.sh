@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# list in a repository of 50,000 tracked files with a few frozen, against
+# the shell pipeline people use and against the two bare git runs it makes.
+source "$(dirname "$0")/common.sh"
+
+repo="$scratch/repo"
+git init -q "$repo"
+cd "$repo"
+python3 - <<'PY'
+import os
+for d in range(500):
+    os.makedirs(f"src/module{d:03d}", exist_ok=True)
+    for f in range(100):
+        with open(f"src/module{d:03d}/file{f:03d}.txt", "w") as out:
+            out.write(f"{d} {f}\n")
+PY
+git config gc.auto 0
+git add -A && git commit -qm files
+git update-index --skip-worktree -- src/module001/file001.txt src/module250/file050.txt \
+  src/module499/file099.txt
+printf '%s\n' '# local' 'build/' '*.log' '.idea/' > .git/info/exclude
+echo "== $(git ls-files | wc -l) tracked files"
+
+pipeline='sh -c '\''cat "$(git rev-parse --git-path info/exclude)"; git ls-files -v | grep "^S"'\'''
+hyperfine -N --warmup 5 --runs "${RUNS:-60}" --export-json "$scratch/list.json" \
+  "$hushmark list" "$pipeline" \
+  "git rev-parse --git-path info/exclude" "git ls-files -v -z" | grep -E '^Benchmark|Time'
+python3 - "$scratch/list.json" "$hushmark list" "$pipeline" <<'PY'
+import json, sys
+r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
+ours, pipeline = r[sys.argv[2]], r[sys.argv[3]]
+bare = r["git rev-parse --git-path info/exclude"] + r["git ls-files -v -z"]
+print(f"ratio to the pipeline:      {ours / pipeline:.3f}")
+print(f"ratio to the bare git runs: {ours / bare:.3f}")
+PY
