@@ -1,1 +1,125 @@
+#include "runtime/color.h"
+
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/environment.h"
+
+namespace hushmark {
+namespace {
+
+// The same table as Environment::fromEntries makes, from a list that can be
+// kept in a test case.
+Environment environmentOf(const std::vector<std::string_view>& entries) {
+  ByteBuffer table;
+  for (std::string_view entry : entries) {
+    EXPECT_TRUE(table.append(entry));
+    EXPECT_TRUE(table.append('\0'));
+  }
+  return Environment(std::move(table));
+}
+
+const char* modeName(ColorMode mode) {
+  switch (mode) {
+    case ColorMode::None:
+      return "none";
+    case ColorMode::EscapeSequences:
+      return "escape sequences";
+    case ColorMode::ConsoleAttributes:
+      return "console attributes";
+  }
+  return "?";
+}
+
+TEST(Environment, FromEntries) {
+  auto environment = Environment::fromEntries({"A=1", "B=", "C=x=y"});
+  ASSERT_TRUE(environment);
+  EXPECT_EQ(environment->get("A"), "1");
+  EXPECT_EQ(environment->get("B"), "");
+  EXPECT_EQ(environment->get("C"), "x=y");
+  EXPECT_FALSE(environment->get("D"));
+}
+
+TEST(Environment, ExactLookup) {
+  Environment environment = environmentOf({"PATH=/bin:/usr/bin", "EMPTY=", "EQUALS=a=b=c", "BARE",
+                                           "=C:=C:\\work", "DUP=first", "DUP=second"});
+  EXPECT_EQ(environment.get("PATH"), "/bin:/usr/bin");
+  EXPECT_EQ(environment.get("EMPTY"), "");
+  EXPECT_EQ(environment.get("EQUALS"), "a=b=c");
+  // An entry without "=" is a name with an empty value.
+  EXPECT_EQ(environment.get("BARE"), "");
+  // A leading "=" belongs to the name.
+  EXPECT_EQ(environment.get("=C:"), "C:\\work");
+  EXPECT_EQ(environment.get("DUP"), "first");
+  EXPECT_FALSE(environment.get("path"));
+  EXPECT_FALSE(environment.get("PAT"));
+  EXPECT_FALSE(environment.get("PATHX"));
+  EXPECT_FALSE(environment.get(""));
+  EXPECT_FALSE(environment.get("/bin:/usr/bin"));
+}
+
+TEST(Environment, LookupIgnoringCase) {
+  Environment environment = environmentOf({"no_color=", "Other=NO_COLOR", "X_NO_COLOR=1"});
+  EXPECT_TRUE(environment.hasIgnoringCase("NO_COLOR"));
+  EXPECT_TRUE(environment.hasIgnoringCase("No_Color"));
+  EXPECT_FALSE(environment.get("NO_COLOR"));
+  // Only whole names count, never values or parts of names.
+  EXPECT_FALSE(environment.hasIgnoringCase("NO_COLO"));
+  EXPECT_FALSE(environment.hasIgnoringCase("COLOR"));
+  EXPECT_FALSE(environmentOf({"NO_COLORS=1"}).hasIgnoringCase("NO_COLOR"));
+  EXPECT_FALSE(environmentOf({"OTHER=NO_COLOR"}).hasIgnoringCase("NO_COLOR"));
+  // Case folding is ASCII only: bytes past it must match exactly.
+  EXPECT_FALSE(environmentOf({"\xc3\x89=1"}).hasIgnoringCase("\xc3\xa9"));
+  EXPECT_FALSE(Environment().hasIgnoringCase("NO_COLOR"));
+  EXPECT_FALSE(Environment().get("NO_COLOR"));
+}
+
+TEST(ChooseColorMode, FirstMatchingRuleWins) {
+  const TerminalInfo pipe{};
+  const TerminalInfo terminal{.takesEscapes = true};
+  const TerminalInfo console{.hasConsoleAttributes = true, .savedAttributes = 7};
+  const TerminalInfo both{.takesEscapes = true, .hasConsoleAttributes = true, .savedAttributes = 7};
+  struct Case {
+    std::string what;
+    std::vector<std::string_view> entries;
+    TerminalInfo terminal;
+    ColorMode mode;
+  };
+  const std::vector<Case> cases = {
+      {"pipe", {}, pipe, ColorMode::None},
+      {"pipe, forced", {"CLICOLOR_FORCE=1"}, pipe, ColorMode::EscapeSequences},
+      {"pipe, forced empty", {"CLICOLOR_FORCE="}, pipe, ColorMode::EscapeSequences},
+      {"pipe, forced, NO_COLOR", {"CLICOLOR_FORCE=1", "NO_COLOR="}, pipe, ColorMode::None},
+      {"pipe, NO_COLOR after forcing", {"NO_COLOR=1", "CLICOLOR_FORCE=1"}, pipe, ColorMode::None},
+      {"pipe, forced, no_color", {"CLICOLOR_FORCE=1", "no_color=1"}, pipe, ColorMode::None},
+      {"terminal", {}, terminal, ColorMode::EscapeSequences},
+      {"terminal, NO_COLOR", {"NO_COLOR="}, terminal, ColorMode::None},
+      {"terminal, nO_cOlOr", {"nO_cOlOr=0"}, terminal, ColorMode::None},
+      {"console", {}, console, ColorMode::ConsoleAttributes},
+      {"console, forced", {"CLICOLOR_FORCE=1"}, console, ColorMode::ConsoleAttributes},
+      {"console, NO_COLOR", {"NO_COLOR="}, console, ColorMode::None},
+      {"console taking escapes", {}, both, ColorMode::EscapeSequences},
+      {"unrelated variables", {"COLOR=1", "FORCE_COLOR=1", "TERM=xterm"}, pipe, ColorMode::None},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_STREQ(modeName(chooseColorMode(environmentOf(c.entries), c.terminal)), modeName(c.mode));
+  }
+}
+
+TEST(ColorStyles, EscapeSequencesAndAttributeWords) {
+  EXPECT_EQ(escapeSequence(Style::Red), "\x1b[31m");
+  EXPECT_EQ(escapeSequence(Style::Bold), "\x1b[1m");
+  EXPECT_EQ(escapeSequence(Style::Dim), "\x1b[2m");
+  EXPECT_EQ(escapeSequence(Style::Reset), "\x1b[0m");
+  EXPECT_EQ(attributeWord(Style::Red, 7), 4);
+  EXPECT_EQ(attributeWord(Style::Bold, 7), 15);
+  EXPECT_EQ(attributeWord(Style::Dim, 7), 8);
+  EXPECT_EQ(attributeWord(Style::Reset, 7), 7);
+  EXPECT_EQ(attributeWord(Style::Reset, 0x1f), 0x1f);
+}
+
+}  // namespace
+}  // namespace hushmark
