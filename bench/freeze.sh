@@ -11,36 +11,17 @@
 #
 # Environment: ROUNDS (default 3), RUNS per round and command (default 300),
 # WARMUP per round and command (default 20).
-set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 
 rounds=${ROUNDS:-3}
 runs=${RUNS:-300}
 warmup=${WARMUP:-20}
 
-need=()
-command -v hyperfine >/dev/null || need+=(hyperfine)
-command -v jq >/dev/null || need+=(jq)
-if [ ${#need[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}"
+if ! command -v jq >/dev/null; then
+  apt-get update -qq && apt-get install -y -qq jq >/dev/null
 fi
 
-cmake -S . -B build >/dev/null
-cmake --build build >/dev/null
-hushmark=$PWD/build/hushmark
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# Git sees no configuration but the repository's own.
-export HOME=$work GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null
-export GIT_AUTHOR_NAME=bench GIT_AUTHOR_EMAIL=bench@example.invalid
-export GIT_COMMITTER_NAME=bench GIT_COMMITTER_EMAIL=bench@example.invalid
-unset GIT_DIR GIT_WORK_TREE GIT_INDEX_FILE
-
-repo=$work/repo
+repo=$scratch/repo
 git init -q "$repo"
 cd "$repo"
 echo content >f
@@ -63,7 +44,7 @@ for ((round = 0; round < rounds; round++)); do
   for i in "${order[@]}"; do args+=(--command-name "${names[i]}" "${commands[i]}"); done
   echo "round $((round + 1)) of $rounds: ${names[${order[0]}]} first" >&2
   hyperfine --shell=none --warmup "$warmup" --runs "$runs" --style basic \
-    --export-json "$work/round-$round.json" "${args[@]}" >&2
+    --export-json "$scratch/round-$round.json" "${args[@]}" >&2
 done
 
 # Every run's time of every round, per command; the ratios of the medians.
@@ -77,4 +58,4 @@ jq -s -r '
     + ", git \(.git * 1000 * 1000 | round / 1000)\n"
     + "hushmark / sh-wrapper: \(.hushmark / ."sh-wrapper" * 1000 | round / 1000) (target <= 0.85)\n"
     + "hushmark / git: \(.hushmark / .git * 1000 | round / 1000) (target <= 1.35)"
-' "$work"/round-*.json
+' "$scratch"/round-*.json

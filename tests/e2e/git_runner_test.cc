@@ -1,3 +1,348 @@
+// The git runner seen from outside: the built program runs a stand-in `git`
+// (a shell script first on PATH) whose streams, exit and surroundings each
+// test chooses or inspects.
+#include <signal.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "e2e/harness.h"
+
+namespace hushmark::test {
+namespace {
+
+constexpr std::size_t stdoutCap = 16 * 1024 * 1024;
+constexpr std::size_t stderrCap = 1024 * 1024;
+
+// Runs in the child before hushmark starts: hushmark inherits no descriptor
+// but its three streams, and a run that stalls is ended by SIGALRM instead of
+// hanging the suite.
+void startClean() {
+  ::close_range(3, ~0U, 0);
+  ::alarm(120);
+}
+
+// A stand-in for git in a directory of its own. Every call appends its word
+// count and words, each NUL-terminated, to a log; `rev-parse` answers with a
+// path to a missing exclude file (so `list` reads nothing from it); any other
+// call runs the body that the test gives.
+class FakeGit {
+ public:
+  explicit FakeGit(const std::string& body) {
+    std::filesystem::create_directory(dir_ / "bin");
+    std::string script = "#!/bin/sh\nhere='" + dir_.path() + "'\n";
+    script += "printf '%s\\0' \"$#\" \"$@\" >> \"$here/calls\"\n";
+    script += "if [ \"$1\" = rev-parse ]; then\n";
+    script += "  printf '%s\\n' \"$here/exclude\"\n";
+    script += "  exit 0\n";
+    script += "fi\n";
+    writeScript(dir_ / "bin/git", script + body + "\n");
+  }
+
+  // A file beside the script, for the body to write or read.
+  std::string file(const std::string& name) const { return dir_ / name; }
+
+  RunOptions options() const {
+    RunOptions options;
+    const char* path = std::getenv("PATH");
+    options.env["PATH"] = dir_ / "bin" + ":" + (path != nullptr ? path : "/usr/bin:/bin");
+    options.beforeExec = startClean;
+    return options;
+  }
+
+  // The words of every call, in call order.
+  std::vector<std::vector<std::string>> calls() const {
+    std::string log = readFile(file("calls"));
+    std::vector<std::string> fields;
+    for (std::size_t start = 0; start < log.size();) {
+      std::size_t end = log.find('\0', start);
+      if (end == std::string::npos) break;
+      fields.push_back(log.substr(start, end - start));
+      start = end + 1;
+    }
+    std::vector<std::vector<std::string>> result;
+    for (std::size_t i = 0; i < fields.size();) {
+      std::size_t count = std::stoul(fields[i++]);
+      result.emplace_back(fields.begin() + static_cast<long>(i),
+                          fields.begin() + static_cast<long>(i + count));
+      i += count;
+    }
+    return result;
+  }
+
+ private:
+  TempDir dir_;
+};
+
+std::string repeated(std::size_t count, char byte) {
+  return std::string(count, byte);
+}
+
+TEST(GitRunner, MissingGitIsFileNotFound) {
+  TempDir emptyBin;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"freeze", "a.txt"}, std::vector<std::string>{"unfreeze", "a.txt"},
+        std::vector<std::string>{"list"}}) {
+    SCOPED_TRACE(args.front());
+    RunOptions options;
+    options.env["PATH"] = emptyBin.path();
+    options.beforeExec = startClean;
+    RunResult result = hushmark(args, options);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "hushmark: FileNotFound\n");
+    EXPECT_EQ(result.status, 1);
+  }
+}
+
+// How one run of git ends, and what hushmark makes of it.
+struct Ending {
+  const char* name;
+  std::string gitOut;
+  std::string gitErr;
+  const char* last;  // the script's last command
+  std::string err;
+  int status;
+};
+
+TEST(GitRunner, JudgesHowGitEnded) {
+  const std::vector<Ending> endings = {
+      {"silent success", "", "", "exit 0", "", 0},
+      {"warnings on success are not shown", "index updated\n", "warning: x\nhint: y\n", "exit 0",
+       "", 0},
+      {"blanks on success", "", " \t\r\n", "exit 0", "", 0},
+      {"diagnostic trimmed to one line feed", "", "  fatal: x \r\n\n", "exit 1",
+       "hushmark: fatal: x\n", 1},
+      {"diagnostic without line end", "", "fatal: x", "exit 128", "hushmark: fatal: x\n", 1},
+      {"inner line breaks and blanks kept", "", "\terror: one\r\n\terror: two \t\n", "exit 2",
+       "hushmark: error: one\r\n\terror: two\n", 1},
+      {"high exit code", "", "boom\n", "exit 255", "hushmark: boom\n", 1},
+      {"empty diagnostic", "", "", "exit 1", "hushmark: git command failed\n", 1},
+      {"blank diagnostic", "", " \t\r\n \n", "exit 3", "hushmark: git command failed\n", 1},
+      {"standard output only", "fatal: on stdout\n", "", "exit 1", "hushmark: git command failed\n",
+       1},
+      {"standard output never shown", "out\n", "err\n", "exit 1", "hushmark: err\n", 1},
+      {"killed by SIGTERM", "", "", "kill -TERM $$", "hushmark: git command failed\n", 1},
+      {"killed by SIGKILL after a diagnostic", "partial", "dying\n", "kill -KILL $$",
+       "hushmark: dying\n", 1},
+  };
+  for (const Ending& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    FakeGit fake(std::string("cat \"$here/out\"\ncat \"$here/err\" >&2\n") + ending.last);
+    writeFile(fake.file("out"), ending.gitOut);
+    writeFile(fake.file("err"), ending.gitErr);
+    RunResult result = hushmark({"freeze", "a.txt"}, fake.options());
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, ending.err);
+    EXPECT_EQ(result.status, ending.status);
+    EXPECT_EQ(result.signal, 0);
+  }
+}
+
+TEST(GitRunner, ListAsksGitTwiceAndShowsNoWarning) {
+  FakeGit git("printf 'H a\\0S b c\\0'\necho 'warning: noise' >&2\nexit 0");
+  RunResult result = hushmark({"list"}, git.options());
+  EXPECT_EQ(result.out, "freeze\tb c\n");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(git.calls(),
+            (std::vector<std::vector<std::string>>{{"rev-parse", "--git-path", "info/exclude"},
+                                                   {"ls-files", "-v", "-z"}}));
+}
+
+// Standard output is checked through `list`, which shows the one entry at the
+// front of a long ls-files answer padded with NUL bytes; standard error
+// through `freeze`, whose success shows nothing.
+TEST(GitRunner, OutputCaps) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string body;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  auto paddedListing = [](std::size_t total) {
+    return "printf 'S big\\0'\nhead -c " + std::to_string(total - 6) + " /dev/zero\nexit 0";
+  };
+  auto diagnostic = [](std::size_t total, int code) {
+    return "head -c " + std::to_string(total) + " /dev/zero | tr '\\0' w >&2\nexit " +
+           std::to_string(code);
+  };
+  const std::vector<Case> cases = {
+      {"stdout at the cap", {"list"}, paddedListing(stdoutCap), "freeze\tbig\n", "", 0},
+      {"stdout one byte over",
+       {"list"},
+       paddedListing(stdoutCap + 1),
+       "",
+       "hushmark: StreamTooLong\n",
+       1},
+      {"stderr at the cap", {"freeze", "a"}, diagnostic(stderrCap, 0), "", "", 0},
+      {"stderr one byte over",
+       {"freeze", "a"},
+       diagnostic(stderrCap + 1, 0),
+       "",
+       "hushmark: StreamTooLong\n",
+       1},
+      {"diagnostic at the cap",
+       {"freeze", "a"},
+       diagnostic(stderrCap, 1),
+       "",
+       "hushmark: " + repeated(stderrCap, 'w') + "\n",
+       1},
+      {"diagnostic one byte over",
+       {"freeze", "a"},
+       diagnostic(stderrCap + 1, 1),
+       "",
+       "hushmark: StreamTooLong\n",
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeGit git(c.body);
+    RunResult result = hushmark(c.args, git.options());
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_TRUE(result.err == c.err)
+        << "stderr: " << result.err.size() << " bytes, starting " << result.err.substr(0, 80);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.signal, 0);
+  }
+}
+
+// Each stream is filled far beyond a pipe's buffer while the other has not
+// been written yet; a runner that reads one stream to its end first stalls
+// (and is then ended by the alarm).
+TEST(GitRunner, BothStreamsDrainWithoutStalling) {
+  const std::string fullStderr =
+      "head -c " + std::to_string(stderrCap) + " /dev/zero | tr '\\0' e >&2\n";
+  const std::string bigStdout = "printf 'S a\\0'\nhead -c 8000000 /dev/zero\n";
+  for (const std::string& body :
+       {fullStderr + bigStdout + "exit 0", bigStdout + fullStderr + "exit 0"}) {
+    SCOPED_TRACE(body);
+    FakeGit git(body);
+    RunResult result = hushmark({"list"}, git.options());
+    EXPECT_EQ(result.out, "freeze\ta\n");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.signal, 0) << "hushmark stalled";
+  }
+}
+
+// hushmark ignores SIGPIPE for itself; git must start with the default
+// disposition and with nothing blocked, even when hushmark was started with
+// signals blocked.
+TEST(GitRunner, GitStartsWithDefaultSignals) {
+  // grep reads its own status: what it inherited from the shell, which got it
+  // from hushmark (the shell itself blocks signals while it waits for one).
+  FakeGit probe("exec grep -E '^Sig(Blk|Ign):' /proc/self/status > \"$here/signals\"");
+  RunOptions options = probe.options();
+  options.beforeExec = [] {
+    startClean();
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGTERM);
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+  };
+  RunResult result = hushmark({"freeze", "a"}, options);
+  ASSERT_EQ(result.status, 0) << result.err;
+
+  std::istringstream lines(readFile(probe.file("signals")));
+  std::string name, mask;
+  std::set<std::string> seen;
+  while (lines >> name >> mask) {
+    seen.insert(name);
+    unsigned long long bits = std::stoull(mask, nullptr, 16);
+    if (name == "SigBlk:") {
+      EXPECT_EQ(bits, 0u) << "blocked in git: " << mask;
+    }
+    if (name == "SigIgn:") {
+      EXPECT_EQ(bits & (1ull << (SIGPIPE - 1)), 0u) << "SIGPIPE ignored in git: " << mask;
+    }
+  }
+  EXPECT_EQ(seen, (std::set<std::string>{"SigBlk:", "SigIgn:"}));
+}
+
+// Standard input is the null device even when hushmark's own has data; the
+// environment and the working directory are hushmark's.
+TEST(GitRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
+  FakeGit git(
+      "readlink /proc/$$/fd/0 > \"$here/stdin-path\"\n"
+      "cat > \"$here/stdin-bytes\"\n"
+      "printf '%s' \"$HUSHMARK_PROBE\" > \"$here/probe\"\n"
+      "printf '%s' \"${HUSHMARK_UNSET-unset}\" > \"$here/unset\"\n"
+      "pwd -P > \"$here/cwd\"\n"
+      "exit 0");
+  TempDir work;
+  std::filesystem::create_directory(work / "a dir");
+  RunOptions options = git.options();
+  options.cwd = work / "a dir";
+  options.input = "must not reach git\n";
+  options.env["HUSHMARK_PROBE"] = "a b\tc=d\n'\"\\";
+  options.env["HUSHMARK_UNSET"] = std::nullopt;
+  RunResult result = hushmark({"freeze", "a"}, options);
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(readFile(git.file("stdin-path")), "/dev/null\n");
+  EXPECT_EQ(readFile(git.file("stdin-bytes")), "");
+  EXPECT_EQ(readFile(git.file("probe")), "a b\tc=d\n'\"\\");
+  EXPECT_EQ(readFile(git.file("unset")), "unset");
+  EXPECT_EQ(readFile(git.file("cwd")), std::filesystem::canonical(work / "a dir").string() + "\n");
+}
+
+// git gets hushmark's three streams and nothing else. The same script run
+// directly shows which descriptors the shell and ls add by themselves.
+TEST(GitRunner, NoDescriptorLeaksIntoGit) {
+  FakeGit git("exec ls /proc/self/fd > \"$fds\"");
+  RunOptions options = git.options();
+  options.env["fds"] = git.file("direct");
+  RunResult direct = run({git.file("bin/git"), "update-index"}, options);
+  ASSERT_EQ(direct.status, 0) << direct.err;
+
+  options.env["fds"] = git.file("through-hushmark");
+  RunResult result = hushmark({"freeze", "a"}, options);
+  ASSERT_EQ(result.status, 0) << result.err;
+  std::string baseline = readFile(git.file("direct"));
+  EXPECT_EQ(baseline.substr(0, 6), "0\n1\n2\n");
+  EXPECT_EQ(readFile(git.file("through-hushmark")), baseline);
+}
+
+// When collection fails, hushmark ends git and waits for it: nothing is
+// left running once hushmark has exited.
+TEST(GitRunner, NoGitOutlivesAFailedCollection) {
+  const std::string zeros = "head -c 65536 /dev/zero > \"$here/chunk\"\n";
+  const std::vector<std::pair<const char*, std::string>> bodies = {
+      {"too much output, then idle",
+       "head -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexec sleep 600"},
+      {"diagnostic without end, deaf to broken pipes",
+       zeros + "trap '' PIPE\nwhile :; do cat \"$here/chunk\" >&2 2>/dev/null; done"},
+  };
+  for (const auto& [name, body] : bodies) {
+    SCOPED_TRACE(name);
+    FakeGit git("echo $$ > \"$here/pid\"\n" + body);
+    RunOptions options = git.options();
+    RunResult result = hushmark({"freeze", "a"}, options);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "hushmark: StreamTooLong\n");
+    EXPECT_EQ(result.status, 1);
+
+    std::string pidText = readFile(git.file("pid"));
+    ASSERT_FALSE(pidText.empty());
+    pid_t pid = static_cast<pid_t>(std::stol(pidText));
+    errno = 0;
+    bool alive = ::kill(pid, 0) == 0;
+    EXPECT_FALSE(alive) << "git " << pid << " outlived hushmark";
+    EXPECT_EQ(errno, alive ? 0 : ESRCH);
+    if (alive) ::kill(pid, SIGKILL);
+  }
+}
+
+}  // namespace
+}  // namespace hushmark::test
