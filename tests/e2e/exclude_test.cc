@@ -1,3 +1,656 @@
+// hide and unhide against real Git repositories: the exact bytes of the
+// exclude file afterwards, whether it was rewritten at all, and what the
+// program prints.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "e2e/harness.h"
+
+extern char** environ;
+
+namespace hushmark::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Options for a run in `cwd` (empty: the default) with `env` on top.
+RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env = {}) {
+  RunOptions options;
+  options.cwd = cwd;
+  options.env = std::move(env);
+  return options;
+}
+
+// What tells a rewritten file from an untouched one.
+struct Stamp {
+  ino_t inode = 0;
+  timespec mtime{};
+  mode_t mode = 0;
+  off_t size = 0;
+};
+
+Stamp stampOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+  return {info.st_ino, info.st_mtim, info.st_mode, info.st_size};
+}
+
+// Gives the file an old modification time, so that a rewrite would show.
+void age(const std::string& path) {
+  timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0) << path;
+}
+
+void expectUntouched(const std::string& path, const Stamp& before) {
+  Stamp after = stampOf(path);
+  EXPECT_EQ(after.inode, before.inode) << "file replaced";
+  EXPECT_EQ(after.mtime.tv_sec, before.mtime.tv_sec) << "file written";
+  EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec) << "file written";
+}
+
+void expectSilentSuccess(const RunResult& result) {
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+}
+
+void expectFailure(const RunResult& result, const std::string& err) {
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, err);
+  EXPECT_EQ(result.status, 1);
+}
+
+std::vector<std::string> entriesOf(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string infoDir(const GitRepo& repo) {
+  return repo / ".git/info";
+}
+
+// A file of exactly `size` bytes: one long comment line, then `last`
+// without a line feed.
+std::string fileOfSize(std::size_t size, const std::string& last) {
+  std::string content = "#";
+  content.append(size - 2 - last.size(), 'x');
+  content += "\n" + last;
+  return content;
+}
+
+// ---------------------------------------------------------------------------
+// Every row of the command table, end to end.
+
+enum class After { Holds, NotRewritten, StillMissing };
+
+struct EditRow {
+  const char* name;
+  const char* command;
+  // nullopt: no exclude file.
+  std::optional<std::string> before;
+  bool infoMissing;
+  std::vector<std::string> args;
+  After outcome;
+  std::string after;
+};
+
+void PrintTo(const EditRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+const EditRow editRows[] = {
+    {"HideIntoMissingInfo", "hide", std::nullopt, true, {"a"}, After::Holds, "a\n"},
+    {"HideAfterLineWithoutLf", "hide", "a", false, {"b"}, After::Holds, "a\nb\n"},
+    {"HideConvertsCrLf", "hide", "a\r\nb\r\n", false, {"x"}, After::Holds, "a\nb\nx\n"},
+    {"HidePresentBehindCrLf", "hide", "a\r\nb\r\n", false, {"a"}, After::NotRewritten, ""},
+    {"HidePresentWithoutLf", "hide", "a", false, {"a"}, After::NotRewritten, ""},
+    {"HideRepeatedArgument", "hide", "", false, {"a", "b", "a"}, After::Holds, "a\nb\n"},
+    {"HideNormalisedArgument", "hide", "a\n", false, {" b\t", "b"}, After::Holds, "a\nb\n"},
+    {"HideBesideIndentedLine", "hide", " a\n", false, {"a"}, After::Holds, " a\na\n"},
+    {"HideBesideTrailingBlank", "hide", "a \n", false, {"a"}, After::Holds, "a \na\n"},
+    {"HideKeepsBlankAndComment", "hide", "a\n\n# x\n", false, {"y"}, After::Holds, "a\n\n# x\ny\n"},
+    {"HideComment", "hide", "# x\n", false, {"# x"}, After::NotRewritten, ""},
+    {"HideKeepsDuplicates", "hide", "a\na\n", false, {"b"}, After::Holds, "a\na\nb\n"},
+    {"HideBlank", "hide", "a\n", false, {" "}, After::NotRewritten, ""},
+    {"UnhideEveryOccurrence", "unhide", "a\nb\na\n", false, {"a"}, After::Holds, "b\n"},
+    {"UnhideOnlyLine", "unhide", "a\n", false, {"a"}, After::Holds, ""},
+    {"UnhideAbsent", "unhide", "a\nb\n", false, {"x"}, After::NotRewritten, ""},
+    {"UnhideFromMissingInfo", "unhide", std::nullopt, true, {"a"}, After::StillMissing, ""},
+    {"UnhideFromMissingFile", "unhide", std::nullopt, false, {"a"}, After::StillMissing, ""},
+    {"UnhideConvertsCrLf", "unhide", "a\r\nb\r\n", false, {"a"}, After::Holds, "b\n"},
+    {"UnhideTrailingBlankDiffers", "unhide", "a \n", false, {"a"}, After::NotRewritten, ""},
+    {"UnhideNormalisedArgument", "unhide", " a\n", false, {" a "}, After::NotRewritten, ""},
+    {"UnhideKeepsBlankLine", "unhide", "a\n\nb\n", false, {"a"}, After::Holds, "\nb\n"},
+    {"UnhideSeveral", "unhide", "a\nb\nx\n", false, {"x", "a"}, After::Holds, "b\n"},
+    {"UnhideBlanks", "unhide", "a\n", false, {" ", "\t"}, After::NotRewritten, ""},
+    {"UnhideComment", "unhide", "# a\n", false, {"# a"}, After::Holds, ""},
+    // An argument with a line feed inside is added as two lines, and then
+    // matches no single line.
+    {"HideInnerLineFeed", "hide", "a\n", false, {"b\nc"}, After::Holds, "a\nb\nc\n"},
+    {"UnhideInnerLineFeed", "unhide", "b\nc\n", false, {"b\nc"}, After::NotRewritten, ""},
+};
+
+class EditRowTest : public ::testing::TestWithParam<EditRow> {};
+
+TEST_P(EditRowTest, LeavesTheExpectedFile) {
+  const EditRow& row = GetParam();
+  GitRepo repo;
+  const std::string path = repo.excludePath();
+  if (row.infoMissing) {
+    fs::remove_all(infoDir(repo));
+  } else if (row.before) {
+    writeFile(path, *row.before);
+    age(path);
+  } else {
+    fs::remove(path);
+  }
+  std::optional<Stamp> before;
+  if (row.before) before = stampOf(path);
+
+  std::vector<std::string> args{row.command};
+  args.insert(args.end(), row.args.begin(), row.args.end());
+  expectSilentSuccess(repo.hushmark(args));
+
+  switch (row.outcome) {
+    case After::Holds:
+      EXPECT_EQ(readFile(path), row.after);
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+      EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+      break;
+    case After::NotRewritten:
+      EXPECT_EQ(readFile(path), *row.before);
+      expectUntouched(path, *before);
+      EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+      break;
+    case After::StillMissing:
+      EXPECT_FALSE(fileExists(path));
+      EXPECT_EQ(fileExists(infoDir(repo)), !row.infoMissing);
+      if (!row.infoMissing) {
+        EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{});
+      }
+      break;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EditRowTest, ::testing::ValuesIn(editRows),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ExcludeEditTest, RepeatedHideLeavesFileAlone) {
+  GitRepo repo;
+  fs::remove_all(infoDir(repo));
+  expectSilentSuccess(repo.hushmark({"hide", "build/"}));
+  ASSERT_EQ(readFile(repo.excludePath()), "build/\n");
+  age(repo.excludePath());
+  Stamp before = stampOf(repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"hide", "build/"}));
+  expectUntouched(repo.excludePath(), before);
+  expectSilentSuccess(repo.hushmark({"unhide", "build/"}));
+  EXPECT_EQ(readFile(repo.excludePath()), "");
+}
+
+// ---------------------------------------------------------------------------
+// Where the file is: what Git names, from wherever the command runs.
+
+TEST(ExcludeLocationTest, RunFromSubdirectory) {
+  GitRepo repo;
+  fs::create_directories(repo / "sub/deeper");
+  writeFile(repo.excludePath(), "old\n");
+  expectSilentSuccess(repo.hushmark({"hide", "new"}, at("sub/deeper")));
+  EXPECT_EQ(readFile(repo.excludePath()), "old\nnew\n");
+  expectSilentSuccess(repo.hushmark({"unhide", "old"}, at("sub")));
+  EXPECT_EQ(readFile(repo.excludePath()), "new\n");
+  EXPECT_FALSE(fileExists(repo / "sub/deeper/.git"));
+}
+
+TEST(ExcludeLocationTest, RepositoryPathWithBlanks) {
+  // With GIT_DIR set, Git names the file by its absolute path, blanks and all.
+  GitRepo repo(" my repo ");
+  fs::remove_all(infoDir(repo));
+  RunOptions options = at("", {{"GIT_DIR", repo / ".git"}});
+  expectSilentSuccess(repo.hushmark({"hide", "a b"}, options));
+  EXPECT_EQ(readFile(repo.excludePath()), "a b\n");
+  expectSilentSuccess(repo.hushmark({"hide", "c"}, at(".git")));
+  EXPECT_EQ(readFile(repo.excludePath()), "a b\nc\n");
+  expectSilentSuccess(repo.hushmark({"unhide", "a b"}, options));
+  EXPECT_EQ(readFile(repo.excludePath()), "c\n");
+}
+
+TEST(ExcludeLocationTest, LinkedWorktreeWritesTheFileGitNames) {
+  GitRepo repo("main repo");
+  repo.commitFiles({"tracked"});
+  repo.git({"worktree", "add", "-q", "--detach", "../linked wt"});
+  RunResult named =
+      run({"git", "rev-parse", "--git-path", "info/exclude"}, at(repo / "../linked wt"));
+  ASSERT_EQ(named.status, 0);
+  std::string path = named.out.substr(0, named.out.find('\n'));
+  if (!path.starts_with("/")) path = repo / "../linked wt/" + path;
+  ASSERT_TRUE(fileExists(path));
+  writeFile(path, "shared\n");
+
+  expectSilentSuccess(repo.hushmark({"hide", "from-wt"}, at("../linked wt")));
+  EXPECT_EQ(readFile(path), "shared\nfrom-wt\n");
+  EXPECT_FALSE(fileExists(repo / "../linked wt/.git/info"));
+  // Git honours it in the linked worktree.
+  writeFile(repo / "../linked wt/from-wt", "x");
+  EXPECT_EQ(run({"git", "status", "--porcelain"}, at(repo / "../linked wt")).out, "");
+
+  expectSilentSuccess(repo.hushmark({"unhide", "shared"}, at("../linked wt")));
+  EXPECT_EQ(readFile(path), "from-wt\n");
+}
+
+TEST(ExcludeLocationTest, OutsideRepositoryReportsGitsComplaint) {
+  TempDir dir;
+  RunOptions options = at(dir.path(), {{"GIT_CEILING_DIRECTORIES", dir.path()}});
+  RunResult git = run({"git", "rev-parse", "--git-path", "info/exclude"}, options);
+  ASSERT_NE(git.status, 0);
+  ASSERT_TRUE(git.err.starts_with("fatal: not a git repository")) << git.err;
+  std::string complaint = git.err.substr(0, git.err.find_last_not_of(" \t\r\n") + 1);
+  for (const char* command : {"hide", "unhide"}) {
+    SCOPED_TRACE(command);
+    expectFailure(hushmark({command, "a"}, options), "hushmark: " + complaint + "\n");
+    expectFailure(hushmark({command, " "}, options), "hushmark: " + complaint + "\n");
+  }
+  EXPECT_EQ(entriesOf(dir.path()), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------
+// Reading and writing failures.
+
+TEST(ExcludeFileTest, PathNamingDirectoryIsIsDir) {
+  GitRepo repo;
+  fs::remove(repo.excludePath());
+  fs::create_directory(repo.excludePath());
+  for (const char* command : {"hide", "unhide"}) {
+    for (const char* pattern : {"a", "\t"}) {
+      SCOPED_TRACE(std::string(command) + " " + pattern);
+      expectFailure(repo.hushmark({command, pattern}), "error: IsDir\n");
+    }
+  }
+  EXPECT_TRUE(fs::is_directory(repo.excludePath()));
+  EXPECT_EQ(entriesOf(repo.excludePath()), std::vector<std::string>{});
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+}
+
+TEST(ExcludeFileTest, InfoBeingAFileIsNotDir) {
+  GitRepo repo;
+  fs::remove_all(infoDir(repo));
+  writeFile(infoDir(repo), "not a directory\n");
+  for (const char* command : {"hide", "unhide"}) {
+    for (const char* pattern : {"a", " "}) {
+      SCOPED_TRACE(std::string(command) + " " + pattern);
+      expectFailure(repo.hushmark({command, pattern}), "error: NotDir\n");
+    }
+  }
+  EXPECT_TRUE(fs::is_regular_file(infoDir(repo)));
+  EXPECT_EQ(readFile(infoDir(repo)), "not a directory\n");
+}
+
+TEST(ExcludeFileTest, LargestFileIsReadWhole) {
+  GitRepo repo;
+  const std::string content = fileOfSize(16777215, "last");
+  writeFile(repo.excludePath(), content);
+  age(repo.excludePath());
+  Stamp before = stampOf(repo.excludePath());
+  ASSERT_EQ(before.size, 16777215);
+  expectSilentSuccess(repo.hushmark({"hide", "last"}));
+  expectSilentSuccess(repo.hushmark({"unhide", "absent"}));
+  expectUntouched(repo.excludePath(), before);
+
+  expectSilentSuccess(repo.hushmark({"unhide", "last"}));
+  EXPECT_EQ(readFile(repo.excludePath()), content.substr(0, content.size() - 4));
+}
+
+TEST(ExcludeFileTest, FileOfSixteenMebibytesIsTooLong) {
+  GitRepo repo;
+  const std::string content = fileOfSize(16777216, "last");
+  writeFile(repo.excludePath(), content);
+  age(repo.excludePath());
+  Stamp before = stampOf(repo.excludePath());
+  for (const char* command : {"hide", "unhide"}) {
+    // Blank arguments change nothing, yet the file is still read.
+    for (const char* pattern : {"last", "new", " "}) {
+      SCOPED_TRACE(std::string(command) + " " + pattern);
+      expectFailure(repo.hushmark({command, pattern}), "error: StreamTooLong\n");
+    }
+  }
+  expectUntouched(repo.excludePath(), before);
+  EXPECT_TRUE(readFile(repo.excludePath()) == content);
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+}
+
+TEST(ExcludeFileTest, FailedRewriteKeepsOldContent) {
+  // A file already in written form is copied as it is, any other rebuilt
+  // line by line; both ways stop at the size limit.
+  for (const char* lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(lineEnd));
+    GitRepo repo;
+    std::string content;
+    for (int i = 0; i < 500; ++i) content += "pattern-" + std::to_string(i) + lineEnd;
+    writeFile(repo.excludePath(), content);
+    RunOptions options;
+    options.beforeExec = [] {
+      rlimit limit{1000, 1000};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_IGN);
+    };
+    for (const char* command : {"hide", "unhide"}) {
+      SCOPED_TRACE(command);
+      expectFailure(
+          repo.hushmark({command, std::string(command) == "hide" ? "new" : "pattern-7"}, options),
+          "error: FileTooBig\n");
+      EXPECT_TRUE(readFile(repo.excludePath()) == content);
+      EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+    }
+  }
+}
+
+TEST(ExcludeFileTest, LargestFileInWrittenFormGainsAPattern) {
+  GitRepo repo;
+  std::string content = fileOfSize(16777214, "last") + "\n";
+  ASSERT_EQ(content.size(), 16777215u);
+  writeFile(repo.excludePath(), content);
+  age(repo.excludePath());
+  Stamp before = stampOf(repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"hide", "last"}));
+  expectUntouched(repo.excludePath(), before);
+  expectSilentSuccess(repo.hushmark({"hide", "last", "new"}));
+  EXPECT_TRUE(readFile(repo.excludePath()) == content + "new\n");
+}
+
+// The file is searched piece by piece; lines that straddle the places where
+// one piece ends and the next begins must be found all the same, with few
+// patterns and with many.
+TEST(ExcludeFileTest, LinesAcrossReadPiecesAreFound) {
+  for (const char* lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(lineEnd));
+    GitRepo repo;
+    std::string content;
+    std::vector<std::string> lines;
+    for (int i = 0; content.size() < 1100000; ++i) {
+      std::string& line = lines.emplace_back("l");
+      line += std::to_string(100000 + i);
+      content += lines.back() + lineEnd;
+    }
+    writeFile(repo.excludePath(), content);
+    age(repo.excludePath());
+    Stamp before = stampOf(repo.excludePath());
+    const std::size_t lineSize = lines[0].size() + std::string(lineEnd).size();
+    std::vector<std::string> all{"hide"};
+    for (std::size_t boundary = 1; boundary <= 4; ++boundary) {
+      std::size_t middle = boundary * 262144 / lineSize;
+      std::vector<std::string> few{"hide"};
+      for (std::size_t i = middle - 3; i <= middle + 3; ++i) few.push_back(lines[i]);
+      expectSilentSuccess(repo.hushmark(few));
+      all.insert(all.end(), few.begin() + 1, few.end());
+    }
+    all.push_back(lines.back());
+    expectSilentSuccess(repo.hushmark(all));
+    expectUntouched(repo.excludePath(), before);
+
+    all.push_back("absent");
+    expectSilentSuccess(repo.hushmark(all));
+    std::string expected;
+    for (const std::string& line : lines) expected += line + "\n";
+    EXPECT_TRUE(readFile(repo.excludePath()) == expected + "absent\n");
+  }
+}
+
+TEST(ExcludeFileTest, RewriteKeepsPermissions) {
+  GitRepo repo;
+  writeFile(repo.excludePath(), "a\n");
+  ASSERT_EQ(::chmod(repo.excludePath().c_str(), 0640), 0);
+  expectSilentSuccess(repo.hushmark({"hide", "b"}));
+  EXPECT_EQ(readFile(repo.excludePath()), "a\nb\n");
+  EXPECT_EQ(stampOf(repo.excludePath()).mode & 07777, 0640u);
+  ASSERT_EQ(::chmod(repo.excludePath().c_str(), 0604), 0);
+  expectSilentSuccess(repo.hushmark({"unhide", "a", "b"}));
+  EXPECT_EQ(readFile(repo.excludePath()), "");
+  EXPECT_EQ(stampOf(repo.excludePath()).mode & 07777, 0604u);
+}
+
+TEST(ExcludeFileTest, SymbolicLinkStaysAndTargetChanges) {
+  struct LinkCase {
+    const char* name;
+    bool absolute;
+  };
+  for (LinkCase c : {LinkCase{"relative", false}, LinkCase{"absolute", true}}) {
+    SCOPED_TRACE(c.name);
+    GitRepo repo;
+    fs::create_directory(repo / ".git/kept");
+    const std::string target = repo / ".git/kept/exclude";
+    writeFile(target, "a\n");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    const std::string link = c.absolute ? target : "../kept/exclude";
+    fs::remove(repo.excludePath());
+    fs::create_symlink(link, repo.excludePath());
+
+    expectSilentSuccess(repo.hushmark({"hide", "b"}));
+    ASSERT_TRUE(fs::is_symlink(fs::symlink_status(repo.excludePath())));
+    EXPECT_EQ(fs::read_symlink(repo.excludePath()).string(), link);
+    EXPECT_EQ(readFile(target), "a\nb\n");
+    EXPECT_EQ(stampOf(target).mode & 07777, 0600u);
+
+    expectSilentSuccess(repo.hushmark({"unhide", "a", "b"}));
+    ASSERT_TRUE(fs::is_symlink(fs::symlink_status(repo.excludePath())));
+    EXPECT_EQ(readFile(target), "");
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+    EXPECT_EQ(entriesOf(repo / ".git/kept"), std::vector<std::string>{"exclude"});
+  }
+}
+
+TEST(ExcludeFileTest, DanglingSymbolicLinkGetsItsTargetCreated) {
+  GitRepo repo;
+  fs::remove(repo.excludePath());
+  fs::create_symlink("../local-exclude", repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"unhide", "a"}));
+  EXPECT_FALSE(fileExists(repo / ".git/local-exclude"));
+  expectSilentSuccess(repo.hushmark({"hide", "a"}));
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(repo.excludePath())));
+  EXPECT_EQ(readFile(repo / ".git/local-exclude"), "a\n");
+}
+
+// ---------------------------------------------------------------------------
+// Runs at the same moment in one repository.
+
+// Starts hushmark runs together and waits for all of them.
+class Crowd {
+ public:
+  Crowd() {
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      std::string text(*entry);
+      std::size_t equals = text.find('=');
+      if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : baseEnvironment()) {
+      if (value) {
+        merged[name] = *value;
+      } else {
+        merged.erase(name);
+      }
+    }
+    for (const auto& [name, value] : merged) env_.push_back(name + "=" + value);
+  }
+
+  // Runs every argument list in `cwd` at once; each run's standard output
+  // and standard error go to one file in `logs`. Returns the exit statuses.
+  std::vector<int> runAll(const std::vector<std::vector<std::string>>& runs, const std::string& cwd,
+                          const std::string& logs) {
+    std::vector<std::vector<std::string>> argvs;
+    for (const auto& args : runs) {
+      argvs.push_back({hushmarkBinary()});
+      argvs.back().insert(argvs.back().end(), args.begin(), args.end());
+    }
+    std::vector<std::vector<char*>> argps;
+    for (auto& argv : argvs) argps.push_back(pointers(argv));
+    std::vector<char*> envp = pointers(env_);
+    std::vector<std::string> logNames;
+    for (std::size_t i = 0; i < runs.size(); ++i)
+      logNames.push_back(logs + "/" + std::to_string(i));
+
+    // Every child waits at the gate until all have been started.
+    int gate[2];
+    if (::pipe(gate) != 0) throw std::runtime_error("pipe failed");
+    std::vector<pid_t> children;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      pid_t pid = ::fork();
+      if (pid < 0) throw std::runtime_error("fork failed");
+      if (pid == 0) {
+        ::close(gate[1]);
+        char byte;
+        while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
+        }
+        int log = ::open(logNames[i].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int null = ::open("/dev/null", O_RDONLY);
+        if (log < 0 || null < 0 || ::chdir(cwd.c_str()) != 0) _exit(127);
+        ::dup2(null, 0);
+        ::dup2(log, 1);
+        ::dup2(log, 2);
+        ::execve(argps[i][0], argps[i].data(), envp.data());
+        _exit(127);
+      }
+      children.push_back(pid);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    std::vector<int> statuses;
+    for (pid_t pid : children) {
+      int status = 0;
+      while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+      statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    for (const std::string& name : logNames) {
+      EXPECT_EQ(readFile(name), "") << name;
+      fs::remove(name);
+    }
+    return statuses;
+  }
+
+ private:
+  static std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (std::string& s : strings) result.push_back(s.data());
+    result.push_back(nullptr);
+    return result;
+  }
+
+  std::vector<std::string> env_;
+};
+
+std::vector<std::string> linesOf(const std::string& content) {
+  std::vector<std::string> lines;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+constexpr int trials = 10;
+constexpr int runsPerTrial = 16;
+
+TEST(ExcludeConcurrencyTest, SimultaneousHidesLoseNothing) {
+  Crowd crowd;
+  TempDir logs;
+  for (int trial = 0; trial < trials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    GitRepo repo;
+    // Every other trial starts without the info directory, so that the runs
+    // also race to create it.
+    if (trial % 2 == 0) {
+      fs::remove_all(infoDir(repo));
+    } else {
+      writeFile(repo.excludePath(), "first\n");
+    }
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::string> expected;
+    for (int i = 0; i < runsPerTrial; ++i) {
+      std::string pattern = "pattern-" + std::to_string(i);
+      runs.push_back({"hide", pattern});
+      expected.push_back(pattern);
+    }
+    std::vector<int> statuses = crowd.runAll(runs, repo.path(), logs.path());
+    EXPECT_EQ(statuses, std::vector<int>(runsPerTrial, 0));
+
+    std::vector<std::string> lines = linesOf(readFile(repo.excludePath()));
+    if (trial % 2 == 1) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(lines.front(), "first");
+      lines.erase(lines.begin());
+    }
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
+    EXPECT_TRUE(readFile(repo.excludePath()).ends_with("\n"));
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  }
+}
+
+TEST(ExcludeConcurrencyTest, SimultaneousHidesAndUnhidesLoseNothing) {
+  Crowd crowd;
+  TempDir logs;
+  for (int trial = 0; trial < trials; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    GitRepo repo;
+    std::string prefill = "keep-1\n";
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::string> added;
+    for (int i = 0; i < runsPerTrial / 2; ++i) {
+      std::string gone = "gone-" + std::to_string(i);
+      std::string added_pattern = "added-" + std::to_string(i);
+      prefill += gone + "\n";
+      runs.push_back({"unhide", gone});
+      runs.push_back({"hide", added_pattern});
+      added.push_back(added_pattern);
+    }
+    prefill += "keep-2\n";
+    writeFile(repo.excludePath(), prefill);
+
+    std::vector<int> statuses = crowd.runAll(runs, repo.path(), logs.path());
+    EXPECT_EQ(statuses, std::vector<int>(runsPerTrial, 0));
+
+    std::vector<std::string> lines = linesOf(readFile(repo.excludePath()));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "keep-1");
+    EXPECT_EQ(lines[1], "keep-2");
+    std::vector<std::string> rest(lines.begin() + 2, lines.end());
+    std::sort(rest.begin(), rest.end());
+    std::sort(added.begin(), added.end());
+    EXPECT_EQ(rest, added);
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  }
+}
+
+TEST(ExcludeConcurrencyTest, SimultaneousUnhidesOfMissingFileCreateNothing) {
+  Crowd crowd;
+  TempDir logs;
+  GitRepo repo;
+  fs::remove_all(infoDir(repo));
+  std::vector<std::vector<std::string>> runs(runsPerTrial, {"unhide", "a"});
+  EXPECT_EQ(crowd.runAll(runs, repo.path(), logs.path()), std::vector<int>(runsPerTrial, 0));
+  EXPECT_FALSE(fileExists(infoDir(repo)));
+}
+
+}  // namespace
+}  // namespace hushmark::test

@@ -1,1 +1,84 @@
+#include "worktree/list.h"
+
 #include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace hushmark {
+namespace {
+
+std::string hidden(std::string_view content) {
+  ByteBuffer out;
+  EXPECT_TRUE(appendHiddenPatterns(out, content).has_value());
+  return std::string(out.view());
+}
+
+std::string frozen(std::string_view lsFiles) {
+  ByteBuffer out;
+  EXPECT_TRUE(appendFrozenPaths(out, lsFiles).has_value());
+  return std::string(out.view());
+}
+
+struct FormatCase {
+  const char* name;
+  std::string input;
+  std::string output;
+};
+
+void PrintTo(const FormatCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class HiddenPatternsTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(HiddenPatternsTest, ListsPatternLines) {
+  EXPECT_EQ(hidden(GetParam().input), GetParam().output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HiddenPatternsTest,
+    ::testing::Values(FormatCase{"Empty", "", ""},
+                      FormatCase{"MixedFile", "a\r\n\r\n  # note\n\tb \n# x",
+                                 "hide\ta\nhide\t\tb \n"},
+                      FormatCase{"BlanksOnly", " \t \n\t\n", ""},
+                      FormatCase{"EscapedHash", "\\#a\n", "hide\t\\#a\n"},
+                      FormatCase{"Duplicates", "a\nb\na\n", "hide\ta\nhide\tb\nhide\ta\n"},
+                      FormatCase{"IndentedTabComment", "\t#c\n", ""},
+                      FormatCase{"HashInside", "a#b\n", "hide\ta#b\n"},
+                      // Only spaces and tabs are set aside for the test: a CR at the start
+                      // makes a pattern.
+                      FormatCase{"LeadingCr", "\r#a\n", "hide\t\r#a\n"},
+                      FormatCase{"LastLineWithoutLineFeed", "a\nb", "hide\ta\nhide\tb\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+class FrozenPathsTest : public ::testing::TestWithParam<FormatCase> {};
+
+TEST_P(FrozenPathsTest, ListsSkipWorktreeEntries) {
+  EXPECT_EQ(frozen(GetParam().input), GetParam().output);
+}
+
+using namespace std::string_literals;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FrozenPathsTest,
+    ::testing::Values(
+        FormatCase{"Empty", "", ""},
+        FormatCase{"FourEntries", "H a\0S b c\0s d\0S e\0"s, "freeze\tb c\nfreeze\te\n"},
+        FormatCase{"ShortPieces", "S\0\0S\0"s, ""}, FormatCase{"EmptyPath", "S \0"s, "freeze\t\n"},
+        FormatCase{"TabWithoutSpace", "S\ta\0"s, ""},
+        FormatCase{"PathBytesUnchanged", "S \"q\"\t\xc3\xa9\n\0"s, "freeze\t\"q\"\t\xc3\xa9\n\n"},
+        FormatCase{"LastEntryWithoutNul", "H a\0S b"s, "freeze\tb\n"},
+        FormatCase{"OtherTags", "M a\0C b\0K c\0? d\0"s, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ListFormatTest, AppendsBehindWhatIsThere) {
+  ByteBuffer out;
+  ASSERT_TRUE(appendHiddenPatterns(out, "a\n").has_value());
+  ASSERT_TRUE(appendFrozenPaths(out, std::string_view("S f\0", 4)).has_value());
+  EXPECT_EQ(out.view(), "hide\ta\nfreeze\tf\n");
+}
+
+}  // namespace
+}  // namespace hushmark
