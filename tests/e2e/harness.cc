@@ -77,12 +77,9 @@ void drain(std::vector<std::pair<int, std::string*>> sources) {
 }  // namespace
 
 std::map<std::string, std::optional<std::string>> baseEnvironment() {
-  static const std::string home = [] {
-    char pattern[] = "/tmp/hushmark-home-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    return std::string(made);
-  }();
+  // One home for every run of this test process, removed when it ends.
+  static const TempDir homeDir;
+  const std::string& home = homeDir.path();
   return {
       {"HOME", home},
       {"XDG_CONFIG_HOME", home},
