@@ -31,14 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Options for a run in `cwd` (empty: the default) with `env` on top.
-RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env = {}) {
-  RunOptions options;
-  options.cwd = cwd;
-  options.env = std::move(env);
-  return options;
-}
-
 // What tells a rewritten file from an untouched one.
 struct Stamp {
   ino_t inode = 0;

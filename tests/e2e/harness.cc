@@ -33,10 +33,16 @@ std::vector<std::string> composeEnvironment(
     merged[text.substr(0, equals)] = text.substr(equals + 1);
   }
   for (const auto& [name, value] : baseEnvironment()) {
-    if (value) merged[name] = *value; else merged.erase(name);
+    if (value)
+      merged[name] = *value;
+    else
+      merged.erase(name);
   }
   for (const auto& [name, value] : overrides) {
-    if (value) merged[name] = *value; else merged.erase(name);
+    if (value)
+      merged[name] = *value;
+    else
+      merged.erase(name);
   }
   std::vector<std::string> result;
   for (const auto& [name, value] : merged) result.push_back(name + "=" + value);
@@ -99,6 +105,13 @@ std::map<std::string, std::optional<std::string>> baseEnvironment() {
   };
 }
 
+RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env) {
+  RunOptions options;
+  options.cwd = cwd;
+  options.env = std::move(env);
+  return options;
+}
+
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   std::vector<std::string> args = argv;
   std::vector<char*> argp = pointers(args);
@@ -153,7 +166,9 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
   return result;
 }
 
-std::string hushmarkBinary() { return HUSHMARK_BINARY; }
+std::string hushmarkBinary() {
+  return HUSHMARK_BINARY;
+}
 
 RunResult hushmark(const std::vector<std::string>& args, const RunOptions& options) {
   std::vector<std::string> argv{hushmarkBinary()};

@@ -33,6 +33,9 @@ struct RunOptions {
   std::function<void()> beforeExec;
 };
 
+// Options for a run in `cwd` (empty: the default) with `env` on top.
+RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env = {});
+
 // Runs `argv` (argv[0] is found on PATH when it holds no slash).
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 

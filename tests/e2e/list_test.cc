@@ -17,14 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Options for a run in `cwd` (empty: the default) with `env` on top.
-RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env = {}) {
-  RunOptions options;
-  options.cwd = cwd;
-  options.env = std::move(env);
-  return options;
-}
-
 void expectListed(const RunResult& result, const std::string& out) {
   EXPECT_EQ(result.out, out);
   EXPECT_EQ(result.err, "");
