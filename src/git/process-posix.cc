@@ -110,12 +110,14 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
     setup.haveAttributes = code == 0;
   }
   // The child starts with the signal mask of a fresh process and with
-  // SIGPIPE at its default, which this program ignores for itself.
+  // SIGPIPE and SIGXFSZ at their defaults, which this program ignores for
+  // itself.
   sigset_t empty;
   sigset_t defaults;
   sigemptyset(&empty);
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   if (code == 0) code = posix_spawnattr_setsigmask(&setup.attributes, &empty);
   if (code == 0) code = posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
   if (code == 0) {

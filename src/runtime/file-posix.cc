@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -264,8 +265,33 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   return DirectoryLock(std::move(handle));
 }
 
+namespace {
+
+// Holds back the signals that end a process at a user's request while the
+// temporary file exists, so that it is always removed or renamed into place
+// first; a signal that arrived meanwhile takes effect when they are let
+// through again.
+class DeferTerminationSignals {
+ public:
+  DeferTerminationSignals() {
+    sigset_t deferred;
+    sigemptyset(&deferred);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&deferred, signal);
+    ::sigprocmask(SIG_BLOCK, &deferred, &previous_);
+  }
+  ~DeferTerminationSignals() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  DeferTerminationSignals(const DeferTerminationSignals&) = delete;
+  DeferTerminationSignals& operator=(const DeferTerminationSignals&) = delete;
+
+ private:
+  sigset_t previous_;
+};
+
+}  // namespace
+
 Status replaceFile(std::string_view path, const FileRange* prefix,
                    std::span<const std::string_view> pieces) {
+  DeferTerminationSignals deferred;
   auto target = resolveLinks(path);
   if (!target) return fail(target.error());
   auto targetPath = CPath::from(target->view());

@@ -30,9 +30,11 @@ void occupyClosedStandardStreams() {
 
 int main(int argc, char** argv) {
   using namespace hushmark;
-  // A closed pipe on standard output is an error to report, not a reason to
-  // die. The git child gets the default disposition back.
+  // A closed pipe on standard output, and a file size limit met while the
+  // exclude file is rewritten, are errors to report, not reasons to die. The
+  // git child gets the default dispositions back.
   ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   occupyClosedStandardStreams();
 
   auto environment = Environment::capture();
