@@ -341,19 +341,23 @@ TEST(ExcludeFileTest, FailedRewriteKeepsOldContent) {
     std::string content;
     for (int i = 0; i < 500; ++i) content += "pattern-" + std::to_string(i) + lineEnd;
     writeFile(repo.excludePath(), content);
-    RunOptions options;
-    options.beforeExec = [] {
-      rlimit limit{1000, 1000};
-      ::setrlimit(RLIMIT_FSIZE, &limit);
-      ::signal(SIGXFSZ, SIG_IGN);
-    };
-    for (const char* command : {"hide", "unhide"}) {
-      SCOPED_TRACE(command);
-      expectFailure(
-          repo.hushmark({command, std::string(command) == "hide" ? "new" : "pattern-7"}, options),
-          "error: FileTooBig\n");
-      EXPECT_TRUE(readFile(repo.excludePath()) == content);
-      EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+    // Whether or not the caller ignores SIGXFSZ, the limit is an error to
+    // report, not a signal that kills the run halfway.
+    for (bool callerIgnoresSignal : {true, false}) {
+      RunOptions options;
+      options.beforeExec = [callerIgnoresSignal] {
+        rlimit limit{1000, 1000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::signal(SIGXFSZ, callerIgnoresSignal ? SIG_IGN : SIG_DFL);
+      };
+      for (const char* command : {"hide", "unhide"}) {
+        SCOPED_TRACE(std::string(command) + (callerIgnoresSignal ? "" : ", SIGXFSZ at default"));
+        expectFailure(
+            repo.hushmark({command, std::string(command) == "hide" ? "new" : "pattern-7"}, options),
+            "error: FileTooBig\n");
+        EXPECT_TRUE(readFile(repo.excludePath()) == content);
+        EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+      }
     }
   }
 }
