@@ -88,14 +88,9 @@ Result<ByteBuffer> resolveLinks(std::string_view path) {
   }
 }
 
-// The last component of a path.
-std::string_view baseName(std::string_view path) {
-  std::size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // A fresh file next to `target`, created exclusively with the default
-// permissions; its name is returned in `name`.
+// permissions. Its name, NUL-terminated so that removing it needs no further
+// allocation, is left in `name`.
 Result<File> createSibling(std::string_view target, ByteBuffer& name) {
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -104,23 +99,17 @@ Result<File> createSibling(std::string_view target, ByteBuffer& name) {
     unsigned long long tag = static_cast<unsigned long long>(now.tv_nsec) ^
                              (static_cast<unsigned long long>(::getpid()) << 20) ^
                              (static_cast<unsigned long long>(++counter) << 40);
-    char suffix[32];
-    int length = 0;
-    suffix[length++] = '.';
-    for (int digit = 0; digit < 12; ++digit) {
-      suffix[length++] = "0123456789abcdefghijklmnopqrstuv"[tag & 31];
+    char suffix[16];
+    for (char& digit : suffix) {
+      digit = "0123456789abcdefghijklmnopqrstuv"[tag & 31];
       tag >>= 5;
     }
-    auto joined = joinPath(directoryPart(target), baseName(target));
-    if (!joined) return fail(joined.error());
-    name = std::move(*joined);
-    if (auto added = name.append(".hushmark-tmp"); !added) return fail(added.error());
-    if (auto added = name.append(std::string_view(suffix, length)); !added) {
-      return fail(added.error());
+    name.clear();
+    for (std::string_view piece : {target, std::string_view(".hushmark-tmp."),
+                                   std::string_view(suffix, 12), std::string_view("\0", 1)}) {
+      if (auto added = name.append(piece); !added) return fail(added.error());
     }
-    auto cpath = CPath::from(name.view());
-    if (!cpath) return fail(cpath.error());
-    int fd = openRetrying(cpath->get(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    int fd = openRetrying(name.data(), O_WRONLY | O_CREAT | O_EXCL, 0666);
     if (fd >= 0) return File(fd);
     if (errno != EEXIST) return failFromErrno();
   }
@@ -141,11 +130,13 @@ Status copyRange(const FileRange& range, const File& out) {
         left -= static_cast<std::uint64_t>(copied);
         continue;
       }
-      if (copied == 0) return fail(Error::InputOutput);  // the file shrank meanwhile
-      if (errno == EINTR) continue;
-      if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+      if (copied < 0 && errno == EINTR) continue;
+      if (copied < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
+          errno != EOPNOTSUPP) {
         return failFromErrno();
       }
+      // Not offered here (or nothing copied, which some file systems answer
+      // instead): copy through a buffer, which also tells a file that shrank.
       kernelCopy = false;
     }
     char chunk[64 * 1024];
@@ -256,16 +247,37 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   int fd = openRetrying(cpath->get(), O_RDONLY | O_DIRECTORY);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    // A directory that may be searched but not read: go on without a lock.
+    if (errno == EACCES) return DirectoryLock();
     return failFromErrno();
   }
   File handle(fd);
   while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) return failFromErrno();
+    if (errno == EINTR) continue;
+    // File systems that offer no such lock (NFS emulates it with byte-range
+    // locks that need a file open for writing): go on without one, as an
+    // unlocked edit is still correct when no other run is at work.
+    if (errno == EBADF || errno == ENOLCK || errno == EOPNOTSUPP || errno == EINVAL) {
+      return DirectoryLock();
+    }
+    return failFromErrno();
   }
   return DirectoryLock(std::move(handle));
 }
 
 namespace {
+
+// Writes straight into an existing file that is no regular file.
+Status writeInPlace(const char* path, const FileRange* prefix,
+                    std::span<const std::string_view> pieces) {
+  int fd = openRetrying(path, O_WRONLY | O_TRUNC | O_NONBLOCK);
+  if (fd < 0) return failFromErrno();
+  File out(fd);
+  if (prefix != nullptr) {
+    if (auto copied = copyRange(*prefix, out); !copied) return copied;
+  }
+  return writePieces(out, pieces);
+}
 
 // Holds back the signals that end a process at a user's request while the
 // temporary file exists, so that it is always removed or renamed into place
@@ -299,17 +311,22 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
 
   struct stat existing;
   bool exists = ::stat(targetPath->get(), &existing) == 0;
-  if (exists && S_ISDIR(existing.st_mode)) return fail(Error::IsDir);
+  if (exists) {
+    if (S_ISDIR(existing.st_mode)) return fail(Error::IsDir);
+    // A device or a pipe is written to, never replaced.
+    if (!S_ISREG(existing.st_mode)) return writeInPlace(targetPath->get(), prefix, pieces);
+    // Replacing needs only a writable directory; the file's own protection
+    // against writing still holds.
+    if (::faccessat(AT_FDCWD, targetPath->get(), W_OK, AT_EACCESS) != 0) return failFromErrno();
+  }
 
   ByteBuffer tempName;
   auto temp = createSibling(target->view(), tempName);
   if (!temp) return fail(temp.error());
-  auto tempPath = CPath::from(tempName.view());
   auto discard = [&](Error error) -> Status {
-    if (tempPath) ::unlink(tempPath->get());
+    ::unlink(tempName.data());
     return fail(error);
   };
-  if (!tempPath) return discard(tempPath.error());
 
   if (exists) {
     // Keep the owner where the system lets us (it does for root, who may be
@@ -327,7 +344,7 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
   // network file system reports deferred write errors there): the old file
   // stays then.
   if (::close(temp->release()) != 0 && errno != EINTR) return discard(errorFromSystem(errno));
-  if (::rename(tempPath->get(), targetPath->get()) != 0) return discard(errorFromSystem(errno));
+  if (::rename(tempName.data(), targetPath->get()) != 0) return discard(errorFromSystem(errno));
   return {};
 }
 

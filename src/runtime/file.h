@@ -59,7 +59,9 @@ std::string_view directoryPart(std::string_view path);
 Status createDirectories(std::string_view directory);
 
 // An exclusive advisory lock on a directory, held until the object goes and
-// dropped by the system when the process ends, however it ends.
+// dropped by the system when the process ends, however it ends. An empty
+// one stands for a directory on which no lock can be had (its file system
+// offers none, or it may not be read); the work then goes on unlocked.
 class DirectoryLock {
  public:
   DirectoryLock() = default;

@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
   // git child gets the default dispositions back.
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
+  // An ignored SIGCHLD, inherited from the parent, would let the system reap
+  // git before its exit status could be read, and would reach git too.
+  ::signal(SIGCHLD, SIG_DFL);
   occupyClosedStandardStreams();
 
   auto environment = Environment::capture();

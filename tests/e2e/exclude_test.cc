@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -465,6 +466,19 @@ TEST(ExcludeFileTest, DanglingSymbolicLinkGetsItsTargetCreated) {
   expectSilentSuccess(repo.hushmark({"hide", "a"}));
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(repo.excludePath())));
   EXPECT_EQ(readFile(repo / ".git/local-exclude"), "a\n");
+}
+
+TEST(ExcludeFileTest, LinkToADeviceIsWrittenToNotReplaced) {
+  GitRepo repo;
+  std::string device = repo / ".git/null-device";
+  if (::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "cannot make a device node here";
+  }
+  fs::remove(repo.excludePath());
+  fs::create_symlink(device, repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"hide", "a"}));
+  EXPECT_TRUE(fs::is_character_file(fs::status(device)));
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
 }
 
 // ---------------------------------------------------------------------------

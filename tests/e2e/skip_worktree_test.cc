@@ -1,4 +1,6 @@
 // freeze and unfreeze against real Git, and the exact words they hand to git.
+#include <signal.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -60,6 +62,17 @@ TEST(SkipWorktree, FreezeSetsAndUnfreezeClearsTheMark) {
   expectSilentSuccess(repo.hushmark({"unfreeze", "a.txt"}));
   EXPECT_EQ(tags(repo), (std::map<std::string, char>{{"a.txt", 'H'}, {"b.txt", 'H'}}));
   EXPECT_EQ(repo.hushmark({"list"}).out, "");
+}
+
+TEST(SkipWorktree, WorksWhenTheCallerIgnoresChildSignals) {
+  // An ignored SIGCHLD survives exec; git's end must still be read.
+  GitRepo repo;
+  repo.commitFiles({"a.txt"});
+  RunOptions options;
+  options.beforeExec = [] { ::signal(SIGCHLD, SIG_IGN); };
+  expectSilentSuccess(repo.hushmark({"freeze", "a.txt"}, options));
+  EXPECT_EQ(tags(repo)["a.txt"], 'S');
+  EXPECT_EQ(repo.hushmark({"list"}, options).out, "freeze\ta.txt\n");
 }
 
 TEST(SkipWorktree, SeveralPathsInOneRun) {
