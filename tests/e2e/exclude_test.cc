@@ -59,18 +59,6 @@ void expectUntouched(const std::string& path, const Stamp& before) {
   EXPECT_EQ(after.mtime.tv_nsec, before.mtime.tv_nsec) << "file written";
 }
 
-void expectSilentSuccess(const RunResult& result) {
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 0);
-}
-
-void expectFailure(const RunResult& result, const std::string& err) {
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, err);
-  EXPECT_EQ(result.status, 1);
-}
-
 std::vector<std::string> entriesOf(const std::string& directory) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(directory)) {

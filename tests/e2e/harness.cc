@@ -105,6 +105,18 @@ std::map<std::string, std::optional<std::string>> baseEnvironment() {
   };
 }
 
+void expectSilentSuccess(const RunResult& result) {
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+}
+
+void expectFailure(const RunResult& result, const std::string& err) {
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, err);
+  EXPECT_EQ(result.status, 1);
+}
+
 RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env) {
   RunOptions options;
   options.cwd = cwd;

@@ -33,6 +33,12 @@ struct RunOptions {
   std::function<void()> beforeExec;
 };
 
+// A run that wrote nothing and ended with status 0.
+void expectSilentSuccess(const RunResult& result);
+// A run that wrote nothing on standard output, exactly `err` on standard
+// error, and ended with status 1.
+void expectFailure(const RunResult& result, const std::string& err);
+
 // Options for a run in `cwd` (empty: the default) with `env` on top.
 RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::string>> env = {});
 

@@ -23,12 +23,6 @@ void expectListed(const RunResult& result, const std::string& out) {
   EXPECT_EQ(result.status, 0);
 }
 
-void expectFailure(const RunResult& result, const std::string& err) {
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, err);
-  EXPECT_EQ(result.status, 1);
-}
-
 // A directory holding only a stand-in `git` script, for PATH.
 struct FakeGit {
   TempDir bin;

@@ -40,12 +40,6 @@ std::string relayed(const RunResult& gitRun) {
          "\n";
 }
 
-void expectSilentSuccess(const RunResult& result) {
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.status, 0);
-}
-
 TEST(SkipWorktree, FreezeSetsAndUnfreezeClearsTheMark) {
   GitRepo repo;
   repo.commitFiles({"a.txt", "b.txt"});
