@@ -9,10 +9,12 @@ namespace {
 constexpr std::size_t readChunk = 64 * 1024;
 constexpr std::size_t scanChunk = 256 * 1024;
 
-// A size the platform already knows to be too large fails before any read.
-Status checkSize(const File& file) {
-  if (sizeHint(file) >= maxExcludeFileSize) return fail(Error::StreamTooLong);
-  return {};
+// The file's size as the platform knows it; a size already too large fails
+// before any read.
+Result<std::uint64_t> checkSize(const File& file) {
+  std::uint64_t size = sizeHint(file);
+  if (size >= maxExcludeFileSize) return fail(Error::StreamTooLong);
+  return size;
 }
 
 // Whether a CR LF pair stands in `bytes`; a CR is rare, so the search
@@ -45,13 +47,13 @@ Result<ByteBuffer> readExcludeFile(std::string_view path) {
   auto file = openExcludeFile(path);
   if (!file) return fail(file.error());
   if (!*file) return ByteBuffer();
-  if (auto fits = checkSize(**file); !fits) return fail(fits.error());
+  auto size = checkSize(**file);
+  if (!size) return fail(size.error());
   ByteBuffer content;
   // One allocation for an ordinary file: its size and one byte to see the
   // end. A file that grows meanwhile simply makes the buffer grow.
-  std::uint64_t hint = sizeHint(**file);
   std::size_t allowance = maxExcludeFileSize;
-  if (auto reserved = content.reserveExtra(static_cast<std::size_t>(hint) + 1); !reserved) {
+  if (auto reserved = content.reserveExtra(static_cast<std::size_t>(*size) + 1); !reserved) {
     return fail(reserved.error());
   }
   while (allowance > 0) {

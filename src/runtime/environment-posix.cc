@@ -1,7 +1,5 @@
 #include <unistd.h>
 
-#include <cstring>
-
 #include "runtime/environment.h"
 
 extern char** environ;
@@ -11,9 +9,7 @@ namespace hushmark {
 Result<Environment> Environment::capture() {
   ByteBuffer table;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    std::string_view text(*entry, std::strlen(*entry));
-    if (auto added = table.append(text); !added) return fail(added.error());
-    if (auto added = table.append('\0'); !added) return fail(added.error());
+    if (auto added = appendEntry(table, *entry); !added) return fail(added.error());
   }
   return Environment(std::move(table));
 }

@@ -28,10 +28,14 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
 Result<Environment> Environment::fromEntries(std::initializer_list<std::string_view> entries) {
   ByteBuffer table;
   for (std::string_view entry : entries) {
-    if (auto added = table.append(entry); !added) return fail(added.error());
-    if (auto added = table.append('\0'); !added) return fail(added.error());
+    if (auto added = appendEntry(table, entry); !added) return fail(added.error());
   }
   return Environment(std::move(table));
+}
+
+Status Environment::appendEntry(ByteBuffer& table, std::string_view entry) {
+  if (auto added = table.append(entry); !added) return added;
+  return table.append('\0');
 }
 
 template <typename Match>

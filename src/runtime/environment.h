@@ -31,6 +31,8 @@ class Environment {
  private:
   template <typename Match>
   std::optional<std::string_view> find(Match match) const;
+  // Appends one "NAME=value" entry and its NUL to a table.
+  static Status appendEntry(ByteBuffer& table, std::string_view entry);
 
   ByteBuffer entries_;
 };
