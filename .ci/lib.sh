@@ -1,0 +1,17 @@
+# Shared by .ci/run and its steps: installs Debian packages that a fresh
+# machine lacks, updating the package lists at most once per CI run.
+# usage: need_packages PACKAGE...   (only the ones not installed are fetched)
+need_packages() {
+  local missing=() package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  export DEBIAN_FRONTEND=noninteractive
+  if [ -z "${HUSHMARK_APT_UPDATED:-}" ]; then
+    apt-get update -qq
+    export HUSHMARK_APT_UPDATED=1
+  fi
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
