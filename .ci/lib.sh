@@ -1,6 +1,8 @@
 # Shared by .ci/run and its steps: installs Debian packages that a fresh
 # machine lacks, updating the package lists at most once per CI run.
 # usage: need_packages PACKAGE...   (only the ones not installed are fetched)
+# A step sources this file and calls need_packages before it uses a tool.
+export HUSHMARK_APT_MARK="${HUSHMARK_APT_MARK:-${TMPDIR:-/tmp}/hushmark-ci-apt-updated.$$}"
 need_packages() {
   local missing=() package
   for package in "$@"; do
@@ -9,9 +11,9 @@ need_packages() {
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   export DEBIAN_FRONTEND=noninteractive
-  if [ -z "${HUSHMARK_APT_UPDATED:-}" ]; then
+  if [ ! -e "$HUSHMARK_APT_MARK" ]; then
     apt-get update -qq
-    export HUSHMARK_APT_UPDATED=1
+    : >"$HUSHMARK_APT_MARK"
   fi
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
