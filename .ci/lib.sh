@@ -12,8 +12,8 @@ need_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
   export DEBIAN_FRONTEND=noninteractive
   if [ ! -e "$HUSHMARK_APT_MARK" ]; then
-    apt-get update -qq
+    apt-get -o DPkg::Lock::Timeout=600 update -qq
     : >"$HUSHMARK_APT_MARK"
   fi
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
