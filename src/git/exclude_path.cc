@@ -1,7 +1,7 @@
 #include "git/exclude_path.h"
 
-#include "cli/report.h"
 #include "git/run_git.h"
+#include "runtime/report.h"
 #include "runtime/text.h"
 
 namespace hushmark {

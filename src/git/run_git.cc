@@ -3,7 +3,7 @@
 #include <new>
 #include <vector>
 
-#include "cli/report.h"
+#include "runtime/report.h"
 #include "runtime/text.h"
 
 namespace hushmark {

@@ -1,4 +1,4 @@
-#include "cli/report.h"
+#include "runtime/report.h"
 
 #include "runtime/output.h"
 
