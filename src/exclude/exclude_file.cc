@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/bytes.h"
+
 namespace hushmark {
 
 namespace {
@@ -99,16 +101,18 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
       result.writtenForm = result.complete && lastByte == '\n' && !crBeforeLineFeed;
       return result;
     }
+    std::size_t held = buffer.size();
     buffer.commit(*got);
     result.size += *got;
     allowance -= *got;
     if (allowance == 0) return fail(Error::StreamTooLong);
     lastByte = buffer.view().back();
 
-    const void* lastLineFeed = ::memrchr(buffer.data(), '\n', buffer.size());
-    if (lastLineFeed == nullptr) continue;
-    std::size_t whole =
-        static_cast<std::size_t>(static_cast<const char*>(lastLineFeed) - buffer.data()) + 1;
+    // What was held before this read has no LF (it is the start of a line),
+    // so only the new bytes are searched.
+    std::size_t lastLineFeed = findLastByte(buffer.view().substr(held), '\n');
+    if (lastLineFeed == notFound) continue;
+    std::size_t whole = held + lastLineFeed + 1;
     std::string_view lines = buffer.view().substr(0, whole);
     // Whole lines only, so a CR LF pair never straddles two pieces.
     if (!crBeforeLineFeed) crBeforeLineFeed = hasCrBeforeLineFeed(lines);

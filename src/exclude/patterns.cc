@@ -4,6 +4,7 @@
 #include <new>
 
 #include "exclude/lines.h"
+#include "runtime/bytes.h"
 #include "runtime/text.h"
 
 namespace hushmark {
@@ -93,19 +94,16 @@ void PresenceScan::scanByPattern(std::string_view lines) {
       continue;
     }
     const std::string& needle = needles_[i];
-    const char* from = lines.data();
-    const char* end = lines.data() + lines.size();
-    while (from < end) {
-      const void* hit =
-          ::memmem(from, static_cast<std::size_t>(end - from), needle.data(), needle.size());
-      if (hit == nullptr) break;
-      std::size_t start =
-          static_cast<std::size_t>(static_cast<const char*>(hit) - lines.data()) + 1;
+    std::size_t from = 0;
+    for (;;) {
+      std::size_t hit = findBytes(lines.substr(from), needle);
+      if (hit == notFound) break;
+      std::size_t start = from + hit + 1;
       if (lineEquals(lines, start, pattern)) {
         markPresent(i);
         break;
       }
-      from = lines.data() + start;
+      from = start;
     }
   }
 }
