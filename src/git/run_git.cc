@@ -10,12 +10,6 @@ namespace hushmark {
 
 namespace {
 
-// Explains a failed run with one error line.
-std::unexpected<Error> explain(std::string_view message) {
-  if (auto written = reportError(message); !written) return fail(written.error());
-  return fail(Error::GitCommandFailed);
-}
-
 Result<GitResult> startAndCollect(std::span<const std::string_view> argv) {
   auto child = ChildProcess::start(argv);
   if (!child) return fail(child.error());
@@ -35,6 +29,17 @@ Result<GitResult> startAndCollect(std::span<const std::string_view> argv) {
 
 }  // namespace
 
+std::unexpected<Error> explainGitFailure(std::string_view message) {
+  if (auto written = reportError(message); !written) return fail(written.error());
+  return fail(Error::GitCommandFailed);
+}
+
+std::unexpected<Error> relayGitDiagnostic(std::string_view stderrBytes) {
+  std::string_view diagnostic = trimBytes(stderrBytes, blanksAndLineEnds);
+  return explainGitFailure(diagnostic.empty() ? std::string_view("git command failed")
+                                              : diagnostic);
+}
+
 Result<GitResult> runGit(std::span<const std::string_view> words) {
   std::vector<std::string_view> argv;
   try {
@@ -46,11 +51,9 @@ Result<GitResult> runGit(std::span<const std::string_view> words) {
   }
 
   auto result = startAndCollect(argv);
-  if (!result) return explain(errorName(result.error()));
+  if (!result) return explainGitFailure(errorName(result.error()));
   if (result->term.exited && result->term.code == 0) return result;
-
-  std::string_view diagnostic = trimBytes(result->stderrBytes.view(), blanksAndLineEnds);
-  return explain(diagnostic.empty() ? std::string_view("git command failed") : diagnostic);
+  return relayGitDiagnostic(result->stderrBytes.view());
 }
 
 }  // namespace hushmark

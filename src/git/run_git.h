@@ -29,4 +29,12 @@ inline constexpr std::size_t gitStderrCap = 1024 * 1024;
 // and the write's error when the error line itself cannot be written.
 Result<GitResult> runGit(std::span<const std::string_view> words);
 
+// Ends a command the way a failed git run ends it: one error line holding
+// `message`, then GitCommandFailed (or the write's error).
+std::unexpected<Error> explainGitFailure(std::string_view message);
+
+// explainGitFailure with git's standard error, trimmed of blanks and line
+// ends at both ends; "git command failed" when nothing is left.
+std::unexpected<Error> relayGitDiagnostic(std::string_view stderrBytes);
+
 }  // namespace hushmark

@@ -46,6 +46,8 @@ Error errorFromSystem(int code) {
       return Error::SystemResources;
     case ENOEXEC:
       return Error::InvalidExe;
+    case E2BIG:
+      return Error::ArgumentListTooLong;
     case EBADF:
       return Error::NotOpenForWriting;
     case ENODEV:

@@ -56,6 +56,8 @@ std::string_view errorName(Error error) {
       return "SystemResources";
     case Error::InvalidExe:
       return "InvalidExe";
+    case Error::ArgumentListTooLong:
+      return "ArgumentListTooLong";
     case Error::NotOpenForWriting:
       return "NotOpenForWriting";
     case Error::NoDevice:

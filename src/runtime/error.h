@@ -38,6 +38,7 @@ enum class Error : std::uint8_t {
   SystemFdQuotaExceeded,
   SystemResources,
   InvalidExe,
+  ArgumentListTooLong,
   NotOpenForWriting,
   NoDevice,
   Unexpected,

@@ -7,6 +7,14 @@
 
 namespace hushmark {
 
+namespace {
+
+// Git does not translate this message, so matching it is safe.
+constexpr std::string_view ignoringPath = "Ignoring path ";
+constexpr std::string_view lineIgnoringPath = "\nIgnoring path ";
+
+}  // namespace
+
 Status setSkipWorktree(bool skip, std::span<const std::string_view> paths) {
   std::vector<std::string_view> words;
   try {
@@ -20,6 +28,14 @@ Status setSkipWorktree(bool skip, std::span<const std::string_view> paths) {
   }
   auto result = runGit(words);
   if (!result) return fail(result.error());
+  // Git passes over a path it will not touch (a directory, an empty path, a
+  // path inside .git) with "Ignoring path <path>" on standard error, and
+  // still exits 0: nothing was done, so this fails like a failed run.
+  std::string_view diagnostic = result->stderrBytes.view();
+  if (diagnostic.starts_with(ignoringPath) ||
+      diagnostic.find(lineIgnoringPath) != std::string_view::npos) {
+    return relayGitDiagnostic(diagnostic);
+  }
   return {};
 }
 

@@ -159,6 +159,64 @@ TEST(SkipWorktree, GitRejectionIsRelayed) {
   }
 }
 
+// A path that git passes over ("Ignoring path ..." on standard error, yet
+// status 0) fails the command the way a failed git run does.
+TEST(SkipWorktree, IgnoredPathIsNoSuccess) {
+  GitRepo repo;
+  repo.commitFiles({"a.txt", "dir/b.txt"});
+  const std::vector<std::vector<std::string>> cases = {
+      {"freeze", "dir/"},
+      {"freeze", ""},
+      {"unfreeze", ".git/config"},
+      {"freeze", "a.txt", "dir/"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[1]);
+    std::vector<std::string> gitArgs = {
+        "git", "update-index", args[0] == "freeze" ? "--skip-worktree" : "--no-skip-worktree",
+        "--"};
+    gitArgs.insert(gitArgs.end(), args.begin() + 1, args.end());
+    RunResult direct = run(gitArgs, at(repo.path()));
+    ASSERT_EQ(direct.status, 0);
+    ASSERT_NE(direct.err.find("Ignoring path "), std::string::npos);
+    repo.git({"update-index", "--no-skip-worktree", "--", "a.txt"});
+
+    expectFailure(repo.hushmark(args), relayed(direct));
+  }
+}
+
+// More paths than one process may receive: git cannot be started, and the
+// error says why. The program is given as many paths as it can itself
+// receive; git's run needs some 3600 bytes more, as git lies at the end of
+// a long directory path, and so is refused.
+TEST(SkipWorktree, TooManyPathsForOneGitRun) {
+  TempDir dir;
+  std::string longDir = dir.path();
+  for (int i = 0; i < 18; ++i) longDir += "/" + std::string(200, 'd');
+  std::filesystem::create_directories(longDir);
+  RunResult which = run({"sh", "-c", "command -v git"});
+  ASSERT_EQ(which.status, 0);
+  std::filesystem::create_symlink(which.out.substr(0, which.out.find('\n')), longDir + "/git");
+  std::filesystem::create_symlink(hushmarkBinary(), dir / "h");
+  RunOptions options = at(dir.path(), {{"PATH", longDir + ":/usr/bin:/bin"}});
+
+  auto withPaths = [&](std::size_t count) {
+    std::vector<std::string> args = {dir / "h", "freeze"};
+    args.resize(count + 2, std::string(1000, 'p'));
+    return run(args, options);
+  };
+  // The most paths the program starts with (an exec that fails gives 127).
+  // No system takes more than 6 MiB of arguments.
+  std::size_t low = 0, high = 7000;
+  ASSERT_NE(withPaths(low).status, 127);
+  ASSERT_EQ(withPaths(high).status, 127);
+  while (high - low > 1) {
+    std::size_t middle = (low + high) / 2;
+    (withPaths(middle).status == 127 ? high : low) = middle;
+  }
+  expectFailure(withPaths(low), "hushmark: ArgumentListTooLong\n");
+}
+
 // The words git receives, recorded by a stand-in that writes each one
 // NUL-terminated into a file.
 TEST(SkipWorktree, ExactWordsForGit) {
