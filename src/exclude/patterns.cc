@@ -33,7 +33,19 @@ bool lineEquals(std::string_view lines, std::size_t start, std::string_view patt
 }  // namespace
 
 std::string_view normalizePattern(std::string_view argument) {
-  return trimBytes(argument, blanksAndLineEnds);
+  std::string_view pattern = trimBytes(argument, blanksAndLineEnds);
+  if (pattern.empty()) return pattern;
+  // Git keeps a trailing space that a backslash escapes, so the trim stops
+  // at the first trimmed byte when it is a space behind an odd number of
+  // backslashes. No later byte can be escaped: blanks stand before it.
+  std::size_t start = static_cast<std::size_t>(pattern.data() - argument.data());
+  std::size_t end = start + pattern.size();
+  if (end == argument.size() || argument[end] != ' ') return pattern;
+  std::size_t backslashes = 0;
+  while (backslashes < pattern.size() && pattern[pattern.size() - 1 - backslashes] == '\\') {
+    ++backslashes;
+  }
+  return backslashes % 2 == 1 ? argument.substr(start, pattern.size() + 1) : pattern;
 }
 
 bool inWrittenForm(std::string_view content) {

@@ -16,7 +16,9 @@
 
 namespace hushmark {
 
-// The argument without leading and trailing spaces, tabs, CRs and LFs.
+// The argument without leading and trailing spaces, tabs, CRs and LFs,
+// except that a trailing space escaped by a backslash (an odd number of
+// backslashes before it) stays, as Git matches it, and ends the trim.
 std::string_view normalizePattern(std::string_view argument);
 
 // The distinct non-empty normalised arguments, in order of first

@@ -1,7 +1,6 @@
 #include "git/exclude_path.h"
 
 #include "git/run_git.h"
-#include "runtime/report.h"
 #include "runtime/text.h"
 
 namespace hushmark {
@@ -11,12 +10,15 @@ Result<ByteBuffer> excludeFilePath() {
   auto answer = runGit(words);
   if (!answer) return fail(answer.error());
 
-  std::string_view path = trimBytes(answer->stdoutBytes.view(), blanksAndLineEnds);
-  if (path.empty()) {
-    if (auto written = reportError("git returned an empty exclude path"); !written) {
-      return fail(written.error());
-    }
-    return fail(Error::GitCommandFailed);
+  // Git ends its answer with a line end; every other byte, blanks at either
+  // end included, belongs to the path.
+  std::string_view path = answer->stdoutBytes.view();
+  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.remove_suffix(1);
+  if (trimBytes(path, blanksAndLineEnds).empty()) {
+    return explainGitFailure("git returned an empty exclude path");
+  }
+  if (path.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
+    return explainGitFailure("git returned an exclude path that is not a single line");
   }
   ByteBuffer copy;
   if (auto copied = copy.append(path); !copied) return fail(copied.error());

@@ -6,10 +6,12 @@
 
 namespace hushmark {
 
-// The path that "git rev-parse --git-path info/exclude" prints, trimmed of
-// blanks and line ends at both ends and otherwise unchanged: relative paths
-// stay relative to the current directory. GitCommandFailed when git fails or
-// its answer is empty (the error line has been written).
+// The path that "git rev-parse --git-path info/exclude" prints, less the
+// CRs and LFs at its end and otherwise unchanged (blanks at either end
+// belong to the path): relative paths stay relative to the current
+// directory. GitCommandFailed when git fails, when its answer is empty or
+// blank, or when it holds a NUL byte or an inner line end (the error line
+// has been written).
 Result<ByteBuffer> excludeFilePath();
 
 }  // namespace hushmark

@@ -20,6 +20,39 @@ Status appendTagged(ByteBuffer& out, std::string_view tag, std::string_view valu
   return out.append('\n');
 }
 
+// Whether a path must be quoted to stand as one unambiguous line: one that
+// holds a line feed would read as two entries, and one that begins with a
+// double quote would read as a quoted path.
+bool needsQuoting(std::string_view path) {
+  return path.starts_with('"') || path.find('\n') != std::string_view::npos;
+}
+
+// "freeze\t", the path in C-style quotes as Git writes it with
+// core.quotePath off (only control bytes, '"' and '\\' escaped), "\n".
+Status appendQuotedPath(ByteBuffer& out, std::string_view path) {
+  // At most four bytes for each byte of the path, the tag, quotes and LF.
+  if (auto added = out.reserveExtra(path.size() * 4 + 10); !added) return added;
+  (void)out.append("freeze\t\"");
+  for (char c : path) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte == '"' || byte == '\\') {
+      (void)out.append('\\');
+      (void)out.append(c);
+    } else if (byte >= 7 && byte <= 13) {
+      (void)out.append('\\');
+      (void)out.append("abtnvfr"[byte - 7]);
+    } else if (byte < 0x20 || byte == 0x7f) {
+      const char octal[] = {'\\', static_cast<char>('0' + (byte >> 6)),
+                            static_cast<char>('0' + ((byte >> 3) & 7)),
+                            static_cast<char>('0' + (byte & 7))};
+      (void)out.append(std::string_view(octal, sizeof octal));
+    } else {
+      (void)out.append(c);
+    }
+  }
+  return out.append("\"\n");
+}
+
 }  // namespace
 
 Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent) {
@@ -41,9 +74,13 @@ Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput) {
                        : static_cast<std::size_t>(static_cast<const char*>(nul) - rest.data());
     std::string_view entry = rest.substr(0, length);
     rest.remove_prefix(nul == nullptr ? rest.size() : length + 1);
-    if (entry.starts_with("S ")) {
-      if (auto added = appendTagged(out, "freeze\t", entry.substr(2)); !added) return added;
-    }
+    // "S " marks a skip-worktree entry, "s " one that is also
+    // assume-unchanged: both are frozen.
+    if (!entry.starts_with("S ") && !entry.starts_with("s ")) continue;
+    std::string_view path = entry.substr(2);
+    auto added =
+        needsQuoting(path) ? appendQuotedPath(out, path) : appendTagged(out, "freeze\t", path);
+    if (!added) return added;
   }
   return {};
 }

@@ -17,7 +17,10 @@ Status listCommand();
 Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent);
 
 // Appends "freeze\t<path>\n" for every NUL-ended entry of
-// "git ls-files -v -z" output whose tag is "S ".
+// "git ls-files -v -z" output whose tag is "S " or "s " (skip-worktree, the
+// latter also assume-unchanged), in Git's order. A path that holds a line
+// feed or begins with a double quote is written in C-style quotes, so that
+// every entry stays one line; every other path is written as it is.
 Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput);
 
 }  // namespace hushmark

@@ -131,6 +131,22 @@ const EditRow editRows[] = {
     // matches no single line.
     {"HideInnerLineFeed", "hide", "a\n", false, {"b\nc"}, After::Holds, "a\nb\nc\n"},
     {"UnhideInnerLineFeed", "unhide", "b\nc\n", false, {"b\nc"}, After::NotRewritten, ""},
+    // A trailing space behind an odd number of backslashes is escaped, and
+    // Git matches it: it stays, and the trim stops there.
+    {"HideEscapedTrailingBlank",
+     "hide",
+     "",
+     false,
+     {"t\\  ", "u\\\\ "},
+     After::Holds,
+     "t\\ \nu\\\\\n"},
+    {"UnhideEscapedTrailingBlank",
+     "unhide",
+     "t\\ \nt\\\n",
+     false,
+     {"t\\ \t"},
+     After::Holds,
+     "t\\\n"},
 };
 
 class EditRowTest : public ::testing::TestWithParam<EditRow> {};
@@ -216,6 +232,14 @@ TEST(ExcludeLocationTest, RepositoryPathWithBlanks) {
   EXPECT_EQ(readFile(repo.excludePath()), "a b\nc\n");
   expectSilentSuccess(repo.hushmark({"unhide", "a b"}, options));
   EXPECT_EQ(readFile(repo.excludePath()), "c\n");
+}
+
+TEST(ExcludeLocationTest, BlanksAroundGitsAnswerBelongToThePath) {
+  // Git answers " r/.git/info/exclude"; "r/.git/info/exclude" is another file.
+  GitRepo repo(" r");
+  expectSilentSuccess(repo.hushmark({"hide", "x"}, at("..", {{"GIT_DIR", " r/.git"}})));
+  EXPECT_TRUE(readFile(repo.excludePath()).ends_with("\nx\n"));
+  EXPECT_FALSE(fileExists(repo / "../r"));
 }
 
 TEST(ExcludeLocationTest, LinkedWorktreeWritesTheFileGitNames) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,43 @@ TEST(ListTest, FrozenPathsFollowHiddenPatterns) {
                "freeze\tdir/inner\nfreeze\twith space.txt\nfreeze\t\xc3\xa9t\xc3\xa9\n");
   // Git lists the paths of the directory the command runs in, relative to it.
   expectListed(repo.hushmark({"list"}, at("dir")), "hide\tz-last\nhide\t*.log\nfreeze\tinner\n");
+}
+
+TEST(ListTest, FrozenAndAssumeUnchangedIsStillFrozen) {
+  GitRepo repo;
+  repo.commitFiles({"a", "b", "c"});
+  repo.git({"update-index", "--skip-worktree", "--", "a", "b"});
+  repo.git({"update-index", "--assume-unchanged", "--", "b", "c"});
+  expectListed(repo.hushmark({"list"}), "freeze\ta\nfreeze\tb\n");
+}
+
+// A frozen path with a line feed, or one that begins with a double quote,
+// is written quoted the way Git quotes it with core.quotePath off; any other
+// stays raw, control bytes and quotes inside included.
+TEST(ListTest, FrozenPathsStayOneLineEach) {
+  const std::vector<std::string> names = {"x\nfreeze\tREADME.md", "\"q\"",
+                                          "\n\a\b\t\v\f\r\x01\x1f\x7f\\\"\xc3\xa9 ", "in\"side",
+                                          "tab\there\x01\\"};
+  GitRepo repo;
+  repo.commitFiles(names);
+  std::vector<std::string> freeze = {"update-index", "--skip-worktree", "--"};
+  freeze.insert(freeze.end(), names.begin(), names.end());
+  repo.git(freeze);
+
+  // Git's own listing, raw and quoted, in the same order.
+  std::string raw = repo.git({"ls-files", "-z"});
+  std::istringstream quoted(repo.git({"-c", "core.quotePath=false", "ls-files"}));
+  std::string expected;
+  for (std::size_t start = 0; start < raw.size();) {
+    std::size_t end = raw.find('\0', start);
+    std::string path = raw.substr(start, end - start);
+    std::string quotedPath;
+    std::getline(quoted, quotedPath);
+    bool quote = path.starts_with('"') || path.find('\n') != std::string::npos;
+    expected += "freeze\t" + (quote ? quotedPath : path) + "\n";
+    start = end + 1;
+  }
+  expectListed(repo.hushmark({"list"}), expected);
 }
 
 TEST(ListTest, SeesWhatHideAndFreezeDid) {
@@ -181,17 +219,33 @@ TEST(ListWithStandInGitTest, FailedReadRunsNoLsFiles) {
 
 TEST(ListWithStandInGitTest, AnswersAreTrimmedAndParsed) {
   FakeGit fake;
-  fs::create_directory(fake.bin / "sub dir");
-  writeFile(fake.bin / "sub dir/ex clude", "p\n");
-  // Blanks and line ends around the path go, inner ones stay; what Git
-  // writes to standard error on success is not shown.
+  fs::create_directory(fake.bin / " sub dir");
+  writeFile(fake.bin / " sub dir/ex clude\t", "p\n");
+  // Only the line end after the path goes, blanks at either end stay; what
+  // Git writes to standard error on success is not shown.
   installFakeGit(fake,
                  "case \"$1\" in\n"
-                 "rev-parse) printf ' \\t sub dir/ex clude \\r\\n'; echo warning >&2 ;;\n"
+                 "rev-parse) printf ' sub dir/ex clude\\t\\r\\n'; echo warning >&2 ;;\n"
                  "ls-files) printf 'H a\\0S b c\\0s d\\0S e\\0'; echo warning >&2 ;;\n"
                  "esac\n");
   expectListed(hushmark({"list"}, fake.options(fake.bin.path())),
-               "hide\tp\nfreeze\tb c\nfreeze\te\n");
+               "hide\tp\nfreeze\tb c\nfreeze\td\nfreeze\te\n");
+}
+
+TEST(ListWithStandInGitTest, ExcludePathOfSeveralLinesIsRefused) {
+  for (const char* answer : {"a\\nb\\n", "a\\rb\\n", "a\\0b\\n"}) {
+    SCOPED_TRACE(answer);
+    FakeGit fake;
+    installFakeGit(fake, std::string("printf '") + answer + "'\n");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"hide", "x"}, {"list"}}) {
+      expectFailure(hushmark(args, fake.options(fake.bin.path())),
+                    "hushmark: git returned an exclude path that is not a single line\n");
+    }
+    EXPECT_EQ(fake.log(),
+              "rev-parse --git-path info/exclude\n"
+              "rev-parse --git-path info/exclude\n");
+    EXPECT_FALSE(fileExists(fake.bin / "a"));
+  }
 }
 
 TEST(ListWithStandInGitTest, MissingRelativeExcludeFile) {

@@ -65,10 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, FrozenPathsTest,
     ::testing::Values(
         FormatCase{"Empty", "", ""},
-        FormatCase{"FourEntries", "H a\0S b c\0s d\0S e\0"s, "freeze\tb c\nfreeze\te\n"},
+        FormatCase{"FourEntries", "H a\0S b c\0s d\0S e\0"s, "freeze\tb c\nfreeze\td\nfreeze\te\n"},
         FormatCase{"ShortPieces", "S\0\0S\0"s, ""}, FormatCase{"EmptyPath", "S \0"s, "freeze\t\n"},
         FormatCase{"TabWithoutSpace", "S\ta\0"s, ""},
-        FormatCase{"PathBytesUnchanged", "S \"q\"\t\xc3\xa9\n\0"s, "freeze\t\"q\"\t\xc3\xa9\n\n"},
+        FormatCase{"PathBytesUnchanged", "S q\"\t\\\xc3\xa9\r\0"s, "freeze\tq\"\t\\\xc3\xa9\r\n"},
+        // A line feed anywhere, or a double quote first, quotes the path.
+        FormatCase{"Quoted", "S \"\\\a\r\x01\x1f\x7f\xc3\xa9\0s a\nb\0"s,
+                   "freeze\t\"\\\"\\\\\\a\\r\\001\\037\\177\xc3\xa9\"\nfreeze\t\"a\\nb\"\n"},
         FormatCase{"LastEntryWithoutNul", "H a\0S b"s, "freeze\tb\n"},
         FormatCase{"OtherTags", "M a\0C b\0K c\0? d\0"s, ""}),
     [](const auto& info) { return std::string(info.param.name); });

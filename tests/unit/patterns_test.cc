@@ -93,6 +93,13 @@ TEST(NormalizePatternTest, TrimsBlanksAndLineEndsAtBothEndsOnly) {
   EXPECT_EQ(normalizePattern(""), "");
   // Other control bytes are part of the pattern.
   EXPECT_EQ(normalizePattern("\va\f"), "\va\f");
+  // A trailing space behind an odd number of backslashes stays, and the
+  // trim stops there; behind an even number it goes.
+  EXPECT_EQ(normalizePattern(" a\\  \t"), "a\\ ");
+  EXPECT_EQ(normalizePattern("a\\\\\\ \n"), "a\\\\\\ ");
+  EXPECT_EQ(normalizePattern("a\\\\ "), "a\\\\");
+  EXPECT_EQ(normalizePattern("\\ "), "\\ ");
+  EXPECT_EQ(normalizePattern("a\\\t"), "a\\");
 }
 
 TEST(EditTest, LargeContentGainsOnlyTheNewLine) {
