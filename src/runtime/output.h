@@ -13,8 +13,9 @@ namespace hushmark {
 NativeFile standardOutput();
 NativeFile standardError();
 
-// Hands every byte to the operating system, looping over partial writes.
-// An empty text makes no system call.
+// Hands every byte to the operating system, looping over partial writes;
+// on a non-blocking stream that is full it waits until the stream takes
+// more. An empty text makes no system call.
 Status writeAll(NativeFile file, std::string_view bytes);
 
 // A small fixed buffer in front of `writeAll`, for the two texts that are

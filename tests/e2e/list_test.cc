@@ -1,5 +1,6 @@
 // list against real Git repositories, and against a stand-in git where a
 // failure of Git itself is needed.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -265,6 +266,48 @@ TEST(ListWithStandInGitTest, EmptyExcludePathIsRefused) {
   expectFailure(hushmark({"list"}, fake.options(fake.bin.path())),
                 "hushmark: git returned an empty exclude path\n");
   EXPECT_EQ(fake.log(), "rev-parse --git-path info/exclude\n");
+}
+
+// A parent may hand down non-blocking streams: a full one is waited for,
+// not given up on. A small pipe makes sure it fills.
+TEST(ListWithStandInGitTest, NonBlockingStreamsAreWrittenWhole) {
+  std::string patterns, listed;
+  for (int i = 0; i < 30000; ++i) {
+    patterns += "pattern-" + std::to_string(i) + "\n";
+    listed += "hide\tpattern-" + std::to_string(i) + "\n";
+  }
+  struct Case {
+    int fd;
+    std::string lsFiles;
+    std::string out, err;
+    int status;
+  };
+  const Case cases[] = {
+      {1, "true", listed, "", 0},
+      {2, "head -c 300000 /dev/zero | tr '\\0' e >&2; exit 1", "",
+       "hushmark: " + std::string(300000, 'e') + "\n", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fd);
+    FakeGit fake;
+    writeFile(fake.bin / "exclude", patterns);
+    installFakeGit(fake,
+                   "case \"$1\" in\n"
+                   "rev-parse) echo exclude ;;\n"
+                   "ls-files) " +
+                       c.lsFiles +
+                       " ;;\n"
+                       "esac\n");
+    RunOptions options = fake.options(fake.bin.path());
+    options.beforeExec = [fd = c.fd] {
+      ::fcntl(fd, F_SETPIPE_SZ, 4096);
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    };
+    RunResult result = hushmark({"list"}, options);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+  }
 }
 
 }  // namespace
