@@ -1,0 +1,16 @@
+# What `cmake --install build --prefix P` puts under P: the program, its
+# manual page and the completions for bash, zsh and fish, each where those
+# shells look for them under a prefix.
+include(GNUInstallDirs)
+
+install(TARGETS hushmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+if(NOT WIN32)
+  install(FILES doc/hushmark.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completions/hushmark.bash
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME hushmark)
+  install(FILES completions/_hushmark DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+  install(FILES completions/hushmark.fish
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+endif()
