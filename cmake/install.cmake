@@ -3,9 +3,13 @@
 # shells look for them under a prefix.
 include(GNUInstallDirs)
 
-install(TARGETS hushmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-
-if(NOT WIN32)
+if(WIN32)
+  # Windows has no shared tree of programs and manuals: the program goes at
+  # the top of the prefix, beside the README.
+  install(TARGETS hushmark RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION .)
+else()
+  install(TARGETS hushmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/hushmark.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES completions/hushmark.bash
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
