@@ -10,13 +10,14 @@
 #include <utility>
 
 #include "git/process.h"
+#include "runtime/buffer.h"
 
 namespace hushmark {
 
 namespace {
 
-// How much room a read asks for at least.
-constexpr std::size_t readChunk = 64 * 1024;
+// How much one read takes at most.
+constexpr std::size_t readChunk = 256 * 1024;
 
 void closeQuietly(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -151,22 +152,22 @@ ChildProcess::~ChildProcess() {
   delete handles_;
 }
 
-Status ChildProcess::collect(ByteBuffer& out, std::size_t outCap, ByteBuffer& err,
-                             std::size_t errCap) {
-  struct Stream {
+Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view)> take) {
+  ByteBuffer chunk;
+  if (auto reserved = chunk.reserveExtra(readChunk); !reserved) return reserved;
+  struct Pipe {
     int& fd;
-    ByteBuffer& buffer;
-    std::size_t cap;
+    ChildStream stream;
   };
-  Stream streams[2] = {{handles_->out, out, outCap}, {handles_->err, err, errCap}};
+  Pipe pipes[2] = {{handles_->out, ChildStream::Output}, {handles_->err, ChildStream::Error}};
   for (;;) {
     pollfd waits[2];
     nfds_t count = 0;
-    Stream* owners[2];
-    for (Stream& stream : streams) {
-      if (stream.fd < 0) continue;
-      waits[count] = pollfd{stream.fd, POLLIN, 0};
-      owners[count++] = &stream;
+    Pipe* owners[2];
+    for (Pipe& pipe : pipes) {
+      if (pipe.fd < 0) continue;
+      waits[count] = pollfd{pipe.fd, POLLIN, 0};
+      owners[count++] = &pipe;
     }
     if (count == 0) return {};
     if (::poll(waits, count, -1) < 0) {
@@ -175,33 +176,21 @@ Status ChildProcess::collect(ByteBuffer& out, std::size_t outCap, ByteBuffer& er
     }
     for (nfds_t i = 0; i < count; ++i) {
       if (waits[i].revents == 0) continue;
-      Stream& stream = *owners[i];
-      // Never read more than one byte past the cap: that byte is enough to
-      // know the stream is too long.
-      std::size_t allowed = stream.cap + 1 - stream.buffer.size();
-      std::size_t want = allowed < readChunk ? allowed : readChunk;
-      if (stream.buffer.spareSize() < want) {
-        // Grows geometrically, so a large output takes few reads and copies.
-        if (auto grown = stream.buffer.reserveExtra(
-                want > stream.buffer.size() ? want : stream.buffer.size());
-            !grown) {
-          return grown;
-        }
-      }
-      std::size_t room = stream.buffer.spareSize() < allowed ? stream.buffer.spareSize() : allowed;
-      ssize_t got = ::read(stream.fd, stream.buffer.spare(), room);
+      Pipe& pipe = *owners[i];
+      ssize_t got = ::read(pipe.fd, chunk.spare(), chunk.spareSize());
       if (got < 0) {
         if (errno == EINTR || errno == EAGAIN) continue;
         return fail(errorFromSystem(errno));
       }
       if (got == 0) {
-        closeQuietly(stream.fd);
+        closeQuietly(pipe.fd);
         continue;
       }
-      stream.buffer.commit(static_cast<std::size_t>(got));
-    }
-    for (const Stream& stream : streams) {
-      if (stream.buffer.size() > stream.cap) return fail(Error::StreamTooLong);
+      if (auto taken =
+              take(pipe.stream, std::string_view(chunk.spare(), static_cast<std::size_t>(got)));
+          !taken) {
+        return taken;
+      }
     }
   }
 }

@@ -6,10 +6,13 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/buffer.h"
 #include "runtime/error.h"
+#include "runtime/function_ref.h"
 
 namespace hushmark {
+
+// The child's two output pipes.
+enum class ChildStream : std::uint8_t { Output, Error };
 
 // How a child ended.
 struct Termination {
@@ -38,9 +41,12 @@ class ChildProcess {
   ~ChildProcess();
 
   // Reads both pipes at the same time until both reach their end, neither
-  // waiting for the other. StreamTooLong as soon as one holds more than its
-  // cap; a failed read or a buffer that cannot grow ends it with that error.
-  Status collect(ByteBuffer& out, std::size_t outCap, ByteBuffer& err, std::size_t errCap);
+  // waiting for the other, and hands every piece read to `take` as it
+  // arrives, with the pipe it came from; a piece is never empty. A failed
+  // read ends it with that error, and so does an error that `take` returns,
+  // at once. What is done with the pieces (collected under a cap, filtered)
+  // is the caller's business.
+  Status readOutput(FunctionRef<Status(ChildStream, std::string_view)> take);
 
   // Waits for the child to end.
   Result<Termination> wait();

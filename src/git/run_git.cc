@@ -10,14 +10,25 @@ namespace hushmark {
 
 namespace {
 
-Result<GitResult> startAndCollect(std::span<const std::string_view> argv) {
+// Adds a piece of a stream to what was collected of it; StreamTooLong once
+// the stream holds more than `cap` bytes.
+Status collect(ByteBuffer& collected, std::size_t cap, std::string_view piece) {
+  if (piece.size() > cap - collected.size()) return fail(Error::StreamTooLong);
+  return collected.append(piece);
+}
+
+Result<GitResult> startAndRead(std::span<const std::string_view> argv,
+                               const OutputConsumer* consume) {
   auto child = ChildProcess::start(argv);
   if (!child) return fail(child.error());
   GitResult result;
-  if (auto collected =
-          child->collect(result.stdoutBytes, gitStdoutCap, result.stderrBytes, gitStderrCap);
-      !collected) {
-    return fail(collected.error());
+  if (auto read = child->readOutput([&](ChildStream stream, std::string_view piece) -> Status {
+        if (stream == ChildStream::Error) return collect(result.stderrBytes, gitStderrCap, piece);
+        if (consume != nullptr) return (*consume)(piece);
+        return collect(result.stdoutBytes, gitStdoutCap, piece);
+      });
+      !read) {
+    return fail(read.error());
   }
   auto term = child->wait();
   if (!term) return fail(term.error());
@@ -25,6 +36,22 @@ Result<GitResult> startAndCollect(std::span<const std::string_view> argv) {
   if (auto kept = result.stdoutBytes.shrinkToFit(); !kept) return fail(kept.error());
   if (auto kept = result.stderrBytes.shrinkToFit(); !kept) return fail(kept.error());
   return result;
+}
+
+Result<GitResult> run(std::span<const std::string_view> words, const OutputConsumer* consume) {
+  std::vector<std::string_view> argv;
+  try {
+    argv.reserve(words.size() + 1);
+    argv.push_back("git");
+    argv.insert(argv.end(), words.begin(), words.end());
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+
+  auto result = startAndRead(argv, consume);
+  if (!result) return explainGitFailure(errorName(result.error()));
+  if (result->term.exited && result->term.code == 0) return result;
+  return relayGitDiagnostic(result->stderrBytes.view());
 }
 
 }  // namespace
@@ -41,19 +68,11 @@ std::unexpected<Error> relayGitDiagnostic(std::string_view stderrBytes) {
 }
 
 Result<GitResult> runGit(std::span<const std::string_view> words) {
-  std::vector<std::string_view> argv;
-  try {
-    argv.reserve(words.size() + 1);
-    argv.push_back("git");
-    argv.insert(argv.end(), words.begin(), words.end());
-  } catch (const std::bad_alloc&) {
-    return fail(Error::OutOfMemory);
-  }
+  return run(words, nullptr);
+}
 
-  auto result = startAndCollect(argv);
-  if (!result) return explainGitFailure(errorName(result.error()));
-  if (result->term.exited && result->term.code == 0) return result;
-  return relayGitDiagnostic(result->stderrBytes.view());
+Result<GitResult> runGit(std::span<const std::string_view> words, OutputConsumer consume) {
+  return run(words, &consume);
 }
 
 }  // namespace hushmark

@@ -9,6 +9,7 @@
 #include "git/process.h"
 #include "runtime/buffer.h"
 #include "runtime/error.h"
+#include "runtime/function_ref.h"
 
 namespace hushmark {
 
@@ -28,6 +29,18 @@ inline constexpr std::size_t gitStderrCap = 1024 * 1024;
 // OutOfMemory when the argument vector cannot be built (nothing written),
 // and the write's error when the error line itself cannot be written.
 Result<GitResult> runGit(std::span<const std::string_view> words);
+
+// Takes each piece of git's standard output as it arrives. An error it
+// returns ends the run (git is ended too) and is explained like a failure
+// to read git's output.
+using OutputConsumer = FunctionRef<Status(std::string_view)>;
+
+// The same run, but git's standard output goes piece by piece to `consume`
+// instead of being collected, so it may be of any length (the result's
+// stdoutBytes stays empty). The pieces are cut wherever a read of the pipe
+// ends, not at any boundary of git's own. Whether the run succeeds is known
+// only at the end: the consumer must hold back any effect until then.
+Result<GitResult> runGit(std::span<const std::string_view> words, OutputConsumer consume);
 
 // Ends a command the way a failed git run ends it: one error line holding
 // `message`, then GitCommandFailed (or the write's error).

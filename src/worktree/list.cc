@@ -1,6 +1,6 @@
 #include "worktree/list.h"
 
-#include <cstring>
+#include <cstdint>
 
 #include "exclude/exclude_file.h"
 #include "exclude/lines.h"
@@ -65,24 +65,69 @@ Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent) {
   return {};
 }
 
-Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput) {
-  std::string_view rest = lsFilesOutput;
-  while (!rest.empty()) {
-    const void* nul = std::memchr(rest.data(), '\0', rest.size());
-    std::size_t length =
-        nul == nullptr ? rest.size()
-                       : static_cast<std::size_t>(static_cast<const char*>(nul) - rest.data());
-    std::string_view entry = rest.substr(0, length);
-    rest.remove_prefix(nul == nullptr ? rest.size() : length + 1);
-    // "S " marks a skip-worktree entry, "s " one that is also
-    // assume-unchanged: both are frozen.
-    if (!entry.starts_with("S ") && !entry.starts_with("s ")) continue;
-    std::string_view path = entry.substr(2);
-    auto added =
-        needsQuoting(path) ? appendQuotedPath(out, path) : appendTagged(out, "freeze\t", path);
-    if (!added) return added;
+// Whether an entry of the listing, or its start of at least two bytes, is
+// tagged as frozen: "S " marks a skip-worktree entry, "s " one that is also
+// assume-unchanged.
+bool isFrozenEntry(std::string_view entry) {
+  return entry.starts_with("S ") || entry.starts_with("s ");
+}
+
+Status FrozenPathFilter::entry(std::string_view bytes) {
+  if (!isFrozenEntry(bytes)) return {};
+  // The entry counts with its NUL.
+  if (bytes.size() + 1 > left_) return fail(Error::StreamTooLong);
+  left_ -= bytes.size() + 1;
+  std::string_view path = bytes.substr(2);
+  return needsQuoting(path) ? appendQuotedPath(out_, path) : appendTagged(out_, "freeze\t", path);
+}
+
+Status FrozenPathFilter::take(std::string_view piece) {
+  // First the end of an entry that an earlier piece began.
+  if (skipping_ || !partial_.empty()) {
+    std::size_t end = piece.find('\0');
+    std::string_view head = piece.substr(0, end);
+    if (!skipping_) {
+      if (auto kept = partial_.append(head); !kept) return kept;
+      if (end == std::string_view::npos) {
+        if (partial_.size() >= 2 && !isFrozenEntry(partial_.view())) {
+          partial_.clear();
+          skipping_ = true;
+        }
+        return {};
+      }
+      if (auto listed = entry(partial_.view()); !listed) return listed;
+      partial_.clear();
+    }
+    if (end == std::string_view::npos) return {};
+    skipping_ = false;
+    piece.remove_prefix(end + 1);
   }
-  return {};
+  for (;;) {
+    std::size_t end = piece.find('\0');
+    if (end == std::string_view::npos) break;
+    if (auto listed = entry(piece.substr(0, end)); !listed) return listed;
+    piece.remove_prefix(end + 1);
+  }
+  // An entry that goes on in the next piece: kept only while it may still
+  // be listed.
+  if (piece.size() >= 2 && !isFrozenEntry(piece)) {
+    skipping_ = true;
+    return {};
+  }
+  return partial_.append(piece);
+}
+
+Status FrozenPathFilter::finish() {
+  if (skipping_ || partial_.empty()) return {};
+  Status listed = entry(partial_.view());
+  partial_.clear();
+  return listed;
+}
+
+Status appendFrozenPaths(ByteBuffer& out, std::string_view lsFilesOutput) {
+  FrozenPathFilter filter(out, SIZE_MAX);
+  if (auto taken = filter.take(lsFilesOutput); !taken) return taken;
+  return filter.finish();
 }
 
 Status listCommand() {
@@ -95,10 +140,12 @@ Status listCommand() {
     if (auto added = appendHiddenPatterns(out, content->view()); !added) return added;
   }
   {
+    // Only the frozen entries are kept as git's listing arrives.
     static constexpr std::string_view words[] = {"ls-files", "-v", "-z"};
-    auto result = runGit(words);
+    FrozenPathFilter filter(out, gitStdoutCap);
+    auto result = runGit(words, [&](std::string_view piece) { return filter.take(piece); });
     if (!result) return fail(result.error());
-    if (auto added = appendFrozenPaths(out, result->stdoutBytes.view()); !added) return added;
+    if (auto added = filter.finish(); !added) return added;
   }
   return writeAll(standardOutput(), out.view());
 }

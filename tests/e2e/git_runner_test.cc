@@ -158,9 +158,11 @@ TEST(GitRunner, ListAsksGitTwiceAndShowsNoWarning) {
                                                    {"ls-files", "-v", "-z"}}));
 }
 
-// Standard output is checked through `list`, which shows the one entry at the
-// front of a long ls-files answer padded with NUL bytes; standard error
-// through `freeze`, whose success shows nothing.
+// Standard output is checked through `list`, whose cap counts only the
+// entries that it lists: one frozen entry of the cap's size (NUL included),
+// then NUL bytes, which list ignores; and through `freeze`, whose git output
+// is collected. Standard error through `freeze`, whose success shows
+// nothing.
 TEST(GitRunner, OutputCaps) {
   struct Case {
     const char* name;
@@ -173,15 +175,36 @@ TEST(GitRunner, OutputCaps) {
   auto paddedListing = [](std::size_t total) {
     return "printf 'S big\\0'\nhead -c " + std::to_string(total - 6) + " /dev/zero\nexit 0";
   };
+  auto listedEntry = [](std::size_t total) {
+    return "printf 'S '\nhead -c " + std::to_string(total - 3) +
+           " /dev/zero | tr '\\0' x\nprintf '\\0'\nhead -c 100000 /dev/zero\nexit 0";
+  };
   auto diagnostic = [](std::size_t total, int code) {
     return "head -c " + std::to_string(total) + " /dev/zero | tr '\\0' w >&2\nexit " +
            std::to_string(code);
   };
   const std::vector<Case> cases = {
-      {"stdout at the cap", {"list"}, paddedListing(stdoutCap), "freeze\tbig\n", "", 0},
-      {"stdout one byte over",
+      {"listed entries at the cap",
+       {"list"},
+       listedEntry(stdoutCap),
+       "freeze\t" + repeated(stdoutCap - 3, 'x') + "\n",
+       "",
+       0},
+      {"listed entries one byte over",
+       {"list"},
+       listedEntry(stdoutCap + 1),
+       "",
+       "hushmark: StreamTooLong\n",
+       1},
+      {"unlisted entries beyond the cap",
        {"list"},
        paddedListing(stdoutCap + 1),
+       "freeze\tbig\n",
+       "",
+       0},
+      {"collected stdout one byte over",
+       {"freeze", "a"},
+       "head -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexit 0",
        "",
        "hushmark: StreamTooLong\n",
        1},

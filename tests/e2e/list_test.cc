@@ -159,6 +159,36 @@ TEST(ListTest, FileSizeLimit) {
   expectFailure(repo.hushmark({"list"}), "error: StreamTooLong\n");
 }
 
+// An index whose listing is larger than what git's output may hold when it
+// is collected: list keeps only the frozen entries. The paths are long, so
+// that frozen entries straddle the pipe's reads.
+TEST(ListTest, ListingLargerThanTheCapIsFilteredAsItArrives) {
+  GitRepo repo;
+  writeFile(repo / "blob", "");
+  std::string blob = repo.git({"hash-object", "-w", "blob"}).substr(0, 40);
+  std::string directory;
+  for (int i = 0; i < 17; ++i) directory += std::string(200, 'd') + "/";
+  std::string entries, frozen, expected;
+  std::size_t listing = 0;
+  for (int i = 0; i < 5000; ++i) {
+    std::string path = directory + "f" + std::to_string(10000 + i);
+    entries += "100644 " + blob + "\t" + path + "\n";
+    listing += path.size() + 3;
+    if (i % 10 == 7) {
+      frozen += path + "\n";
+      expected += "freeze\t" + path + "\n";
+    }
+  }
+  ASSERT_GT(listing, std::size_t{16} << 20);
+  RunOptions options = at(repo.path());
+  options.input = entries;
+  ASSERT_EQ(run({"git", "update-index", "--index-info"}, options).status, 0);
+  options.input = frozen;
+  ASSERT_EQ(run({"git", "update-index", "--skip-worktree", "--stdin"}, options).status, 0);
+  writeFile(repo.excludePath(), "p\n");
+  expectListed(repo.hushmark({"list"}), "hide\tp\n" + expected);
+}
+
 TEST(ListTest, ExcludePathNamingDirectoryIsIsDir) {
   GitRepo repo;
   fs::remove(repo.excludePath());

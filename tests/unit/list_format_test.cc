@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -75,6 +76,42 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"LastEntryWithoutNul", "H a\0S b"s, "freeze\tb\n"},
         FormatCase{"OtherTags", "M a\0C b\0K c\0? d\0"s, ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The same listing cut into two or three pieces at every place gives the
+// same lines as the whole.
+TEST(FrozenPathFilterTest, PiecesCutAnywhereGiveTheSameLines) {
+  const std::string listing = "H a\0S b c\0S \0H long/unlisted/path\0S e"s;
+  const std::string whole = frozen(listing);
+  ASSERT_EQ(whole, "freeze\tb c\nfreeze\t\nfreeze\te\n");
+  for (std::size_t first = 0; first <= listing.size(); ++first) {
+    for (std::size_t second = first; second <= listing.size(); ++second) {
+      ByteBuffer out;
+      FrozenPathFilter filter(out, SIZE_MAX);
+      std::string_view rest = listing;
+      ASSERT_TRUE(filter.take(rest.substr(0, first)).has_value());
+      ASSERT_TRUE(filter.take(rest.substr(first, second - first)).has_value());
+      ASSERT_TRUE(filter.take(rest.substr(second)).has_value());
+      ASSERT_TRUE(filter.finish().has_value());
+      ASSERT_EQ(out.view(), whole) << first << " " << second;
+    }
+  }
+}
+
+// The cap counts the listed entries as git wrote them, NUL included, and
+// nothing else.
+TEST(FrozenPathFilterTest, CapCountsOnlyListedEntries) {
+  const std::string listing = "H unlisted\0S ab\0S cd\0"s;
+  for (std::size_t cap : {10u, 9u}) {
+    ByteBuffer out;
+    FrozenPathFilter filter(out, cap);
+    auto taken = filter.take(listing);
+    if (cap == 10) {
+      EXPECT_TRUE(taken.has_value());
+    } else {
+      EXPECT_EQ(taken, fail(Error::StreamTooLong));
+    }
+  }
+}
 
 TEST(ListFormatTest, AppendsBehindWhatIsThere) {
   ByteBuffer out;
