@@ -55,7 +55,7 @@ bash_cases=(
   "hushmark freeze \"'my f\"" 'my\ file.txt'
   "hushmark freeze -" $'-h\n--help'
   "hushmark freeze -- -" '-dash'
-  "hushmark unfreeze 'd'" 'docs/b\ c.md'
+  "hushmark unfreeze ''" $'docs/b\\ c.md\n$\'line\\nfeed\''
   "hushmark unhide ''" $'\\*.log\nwith\\ space/'
   "hushmark hide ''" 'notes\ one.txt'
   "hushmark list ''" ''
