@@ -13,10 +13,10 @@ namespace {
 
 // Both commands read, edit and rewrite the file under an exclusive lock on
 // its directory, so that two runs at the same moment cannot drop each
-// other's changes. The lock lives on the directory because every rewrite
-// replaces the file itself. A missing directory holds no file, so there is
-// nothing to lock; it is only created when there is something to write, and
-// then the file is read again under the lock.
+// other's changes. The lock lives on the directory because a rewrite
+// usually replaces the file itself. A missing directory holds no file, so
+// there is nothing to lock; it is only created when there is something to
+// write, and then the file is read again under the lock.
 
 // hide reads the file in pieces and stops as soon as every pattern has been
 // seen. When something is missing and the file is already in written form,

@@ -279,6 +279,97 @@ Status writeInPlace(const char* path, const FileRange* prefix,
   return writePieces(out, pieces);
 }
 
+// Writes all of `bytes` at `offset`, looping over partial writes.
+Status writeAt(int fd, std::string_view bytes, std::uint64_t offset) {
+  while (!bytes.empty()) {
+    ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return failFromErrno();
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return {};
+}
+
+// Appends `length` bytes of `fd` from `offset` on, read with pread, to `out`.
+Status readAt(int fd, std::uint64_t offset, std::uint64_t length, ByteBuffer& out) {
+  if (auto reserved = out.reserveExtra(static_cast<std::size_t>(length)); !reserved) {
+    return reserved;
+  }
+  while (length > 0) {
+    ssize_t got =
+        ::pread(fd, out.spare(), static_cast<std::size_t>(length), static_cast<off_t>(offset));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return failFromErrno();
+    }
+    // The file is shorter than it said.
+    if (got == 0) return fail(Error::InputOutput);
+    out.commit(static_cast<std::size_t>(got));
+    offset += static_cast<std::uint64_t>(got);
+    length -= static_cast<std::uint64_t>(got);
+  }
+  return {};
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Rewrites an existing regular file in place, where a new file renamed over
+// it would not be the same file to everyone (see replaceFile). It stays
+// whole on failure: when the prefix is the whole of this very file, the
+// rest is appended with one write and cut off again if that write fails;
+// otherwise the old bytes are kept and written back when the new content
+// cannot be written whole.
+Status rewriteInPlace(const char* path, const FileRange* prefix,
+                      std::span<const std::string_view> pieces) {
+  int fd = openRetrying(path, O_RDWR);
+  if (fd < 0) return failFromErrno();
+  File file(fd);
+  struct stat info;
+  if (::fstat(fd, &info) != 0) return failFromErrno();
+  auto oldSize = static_cast<std::uint64_t>(info.st_size);
+  struct stat prefixInfo;
+  bool prefixIsThisFile = prefix != nullptr && ::fstat(prefix->file.handle(), &prefixInfo) == 0 &&
+                          sameFile(prefixInfo, info);
+
+  ByteBuffer content;
+  if (prefixIsThisFile && prefix->length == oldSize) {
+    for (std::string_view piece : pieces) {
+      if (auto added = content.append(piece); !added) return added;
+    }
+    auto written = writeAt(fd, content.view(), oldSize);
+    if (!written) (void)!::ftruncate(fd, static_cast<off_t>(oldSize));
+    return written;
+  }
+
+  ByteBuffer old;
+  if (auto read = readAt(fd, 0, oldSize, old); !read) return read;
+  if (prefix != nullptr) {
+    if (prefixIsThisFile) {
+      if (prefix->length > old.size()) return fail(Error::InputOutput);
+      if (auto added = content.append(old.view().substr(0, prefix->length)); !added) return added;
+    } else if (auto read = readAt(prefix->file.handle(), 0, prefix->length, content); !read) {
+      return read;
+    }
+  }
+  for (std::string_view piece : pieces) {
+    if (auto added = content.append(piece); !added) return added;
+  }
+  auto written = writeAt(fd, content.view(), 0);
+  if (written && ::ftruncate(fd, static_cast<off_t>(content.size())) != 0) {
+    written = failFromErrno();
+  }
+  if (!written) {
+    (void)writeAt(fd, old.view(), 0);
+    (void)!::ftruncate(fd, static_cast<off_t>(old.size()));
+  }
+  return written;
+}
+
 // Holds back the signals that end a process at a user's request while the
 // temporary file exists, so that it is always removed or renamed into place
 // first; a signal that arrived meanwhile takes effect when they are let
@@ -318,11 +409,21 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
     // Replacing needs only a writable directory; the file's own protection
     // against writing still holds.
     if (::faccessat(AT_FDCWD, targetPath->get(), W_OK, AT_EACCESS) != 0) return failFromErrno();
+    // A new file would leave the other names of the file with the old
+    // content.
+    if (existing.st_nlink > 1) return rewriteInPlace(targetPath->get(), prefix, pieces);
   }
 
   ByteBuffer tempName;
   auto temp = createSibling(target->view(), tempName);
-  if (!temp) return fail(temp.error());
+  if (!temp) {
+    // The directory takes no new file, or the temporary name is too long
+    // where the file's own is not: the file itself can still be written.
+    if (exists && (temp.error() == Error::AccessDenied || temp.error() == Error::NameTooLong)) {
+      return rewriteInPlace(targetPath->get(), prefix, pieces);
+    }
+    return fail(temp.error());
+  }
   auto discard = [&](Error error) -> Status {
     ::unlink(tempName.data());
     return fail(error);
@@ -335,6 +436,16 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
     if (::fchmod(temp->handle(), existing.st_mode & 07777) != 0) {
       return discard(errorFromSystem(errno));
     }
+    // Where owner, group or mode cannot be kept (another user's file, a
+    // group this user is not in), the new file would not be the same file
+    // to everyone: write the old one in place instead.
+    struct stat made;
+    if (::fstat(temp->handle(), &made) != 0) return discard(errorFromSystem(errno));
+    if (made.st_uid != existing.st_uid || made.st_gid != existing.st_gid ||
+        (made.st_mode & 07777) != (existing.st_mode & 07777)) {
+      ::unlink(tempName.data());
+      return rewriteInPlace(targetPath->get(), prefix, pieces);
+    }
   }
   if (prefix != nullptr) {
     if (auto copied = copyRange(*prefix, *temp); !copied) return discard(copied.error());
@@ -344,7 +455,17 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
   // network file system reports deferred write errors there): the old file
   // stays then.
   if (::close(temp->release()) != 0 && errno != EINTR) return discard(errorFromSystem(errno));
-  if (::rename(tempName.data(), targetPath->get()) != 0) return discard(errorFromSystem(errno));
+  if (::rename(tempName.data(), targetPath->get()) != 0) {
+    int code = errno;
+    ::unlink(tempName.data());
+    // The file is a mount point (a bind mount), or may not be replaced (a
+    // sticky directory, another user's file): the file itself can still be
+    // written.
+    if (exists && (code == EBUSY || code == EXDEV || code == EPERM || code == EACCES)) {
+      return rewriteInPlace(targetPath->get(), prefix, pieces);
+    }
+    return fail(errorFromSystem(code));
+  }
   return {};
 }
 

@@ -84,11 +84,22 @@ struct FileRange {
 
 // Replaces the content of the file at `path` with the bytes of `prefix` (if
 // any; copied by the system without passing through this program) followed
-// by the concatenation of `pieces`: written to a new file in the same directory, which then takes
-// the file's place in one step, so a failure leaves the old content intact
-// and a reader sees either the old or the new content. An existing file's
-// permission bits are kept; a new one gets the platform's defaults. When
-// `path` is a symbolic link, the link stays and its target is replaced.
+// by the concatenation of `pieces`. A failure leaves the old content intact.
+// When `path` is a symbolic link, the link stays and its target is written.
+//
+// Normally the content goes to a new file in the same directory, which then
+// takes the file's place in one step: a reader sees either the old or the
+// new content. An existing file's permission bits, owner and group are
+// kept; a new one gets the platform's defaults. Where a new file would not
+// be the same file to everyone, the file is written in place instead: when
+// it has other hard links, when its owner, group or mode cannot be given to
+// a new file, when the directory takes no new file or the temporary name is
+// too long, and when the rename is refused (a bind mount, a sticky
+// directory). In place, content that only grows the file (`prefix` is the
+// whole of this file) is appended with one write, cut off again if that
+// write fails; any other content is written over the old, which is written
+// back if the new cannot be written whole. A device or a pipe is always
+// written to in place.
 Status replaceFile(std::string_view path, const FileRange* prefix,
                    std::span<const std::string_view> pieces);
 

@@ -2,7 +2,11 @@
 // exclude file afterwards, whether it was rewritten at all, and what the
 // program prints.
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -491,6 +495,137 @@ TEST(ExcludeFileTest, LinkToADeviceIsWrittenToNotReplaced) {
   expectSilentSuccess(repo.hushmark({"hide", "a"}));
   EXPECT_TRUE(fs::is_character_file(fs::status(device)));
   EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+}
+
+// ---------------------------------------------------------------------------
+// Where a new file renamed into place would not be the same file to
+// everyone, the file is written in place, and stays whole on failure.
+
+TEST(ExcludeInPlaceTest, HardLinkedFileKeepsItsLinks) {
+  GitRepo repo;
+  const std::string other = repo / ".git/other-name";
+  writeFile(repo.excludePath(), "a\n");
+  fs::create_hard_link(repo.excludePath(), other);
+  Stamp before = stampOf(repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"hide", "b"}));
+  EXPECT_EQ(readFile(other), "a\nb\n");
+  expectSilentSuccess(repo.hushmark({"unhide", "a"}));
+  EXPECT_EQ(readFile(other), "b\n");
+  EXPECT_EQ(stampOf(repo.excludePath()).inode, before.inode);
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+
+  // A write cut short by the file size limit leaves the old bytes: the
+  // append (written form; cut off two bytes in) and the rewrite from the
+  // start (CR LF line ends; cut off in the middle) alike.
+  for (const char* lineEnd : {"\n", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(lineEnd));
+    std::string content;
+    for (int i = 0; i < 200; ++i) content += "pattern-" + std::to_string(i) + lineEnd;
+    writeFile(repo.excludePath(), content);
+    rlim_t cap = std::string(lineEnd) == "\n" ? content.size() + 2 : content.size() / 2;
+    RunOptions options;
+    options.beforeExec = [cap] {
+      rlimit limit{cap, cap};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    expectFailure(repo.hushmark({"hide", "new"}, options), "error: FileTooBig\n");
+    EXPECT_TRUE(readFile(other) == content);
+  }
+}
+
+// The rename is refused: the file is a bind mount, made in a mount
+// namespace of the run's own.
+TEST(ExcludeInPlaceTest, BindMountedFile) {
+  GitRepo repo;
+  const std::string mounted = repo / ".git/mounted";
+  writeFile(mounted, "a\n");
+  RunOptions options;
+  options.beforeExec = [path = repo.excludePath(), mounted] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(mounted.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  RunResult result = repo.hushmark({"hide", "b"}, options);
+  if (result.status == 125) GTEST_SKIP() << "no mount namespace can be made here";
+  expectSilentSuccess(result);
+  EXPECT_EQ(readFile(mounted), "a\nb\n");
+}
+
+// The temporary name would be too long where the file's own is not.
+TEST(ExcludeInPlaceTest, LongFileName) {
+  GitRepo repo;
+  const std::string longName = repo / ".git/" + std::string(250, 'x');
+  writeFile(longName, "a\n");
+  fs::remove(repo.excludePath());
+  fs::create_symlink(longName, repo.excludePath());
+  expectSilentSuccess(repo.hushmark({"hide", "b"}));
+  expectSilentSuccess(repo.hushmark({"unhide", "a"}));
+  EXPECT_EQ(readFile(longName), "b\n");
+}
+
+// Runs hushmark as a user other than root, made for the purpose, so that
+// file permissions apply. Skips where no such user can be made.
+class AsOtherUser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "making a user needs root";
+    const char* name = "hushmark-test";
+    if (::getpwnam(name) == nullptr) {
+      const char* useradd = fileExists("/usr/sbin/useradd") ? "/usr/sbin/useradd" : "useradd";
+      RunResult made = run({useradd, "--system", "--no-create-home", name});
+      if (::getpwnam(name) == nullptr) GTEST_SKIP() << "useradd failed: " << made.err;
+    }
+    const passwd* user = ::getpwnam(name);
+    uid_ = user->pw_uid;
+    gid_ = user->pw_gid;
+    // Everything the user reaches: the program, a stand-in git, the repository.
+    ::chmod(dir_.path().c_str(), 0755);
+    fs::copy_file(hushmarkBinary(), dir_ / "hushmark");
+    fs::create_directories(dir_ / "repo/.git/info");
+    writeScript(dir_ / "git", "#!/bin/sh\necho '" + exclude() + "'\n");
+  }
+
+  std::string exclude() const { return dir_ / "repo/.git/info/exclude"; }
+  std::string info() const { return dir_ / "repo/.git/info"; }
+
+  RunResult hushmark(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv{dir_ / "hushmark"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunOptions options = at(dir_ / "repo", {{"PATH", dir_.path() + ":/usr/bin:/bin"}});
+    options.beforeExec = [uid = uid_, gid = gid_] {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) _exit(125);
+    };
+    return run(argv, options);
+  }
+
+  TempDir dir_;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+// A root-owned file that the user's group may write: it stays root's, with
+// its group and mode, whether the directory takes new files or not.
+TEST_F(AsOtherUser, OwnerAndReadOnlyDirectoryAreKept) {
+  for (mode_t dirMode : {0775, 0555}) {
+    SCOPED_TRACE(dirMode);
+    writeFile(exclude(), "a\n");
+    ASSERT_EQ(::chown(exclude().c_str(), 0, gid_), 0);
+    ASSERT_EQ(::chmod(exclude().c_str(), 0664), 0);
+    ASSERT_EQ(::chown(info().c_str(), 0, gid_), 0);
+    ASSERT_EQ(::chmod(info().c_str(), dirMode), 0);
+
+    expectSilentSuccess(hushmark({"hide", "b"}));
+    expectSilentSuccess(hushmark({"unhide", "a"}));
+    EXPECT_EQ(readFile(exclude()), "b\n");
+    struct stat info {};
+    ASSERT_EQ(::stat(exclude().c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, 0u);
+    EXPECT_EQ(info.st_gid, gid_);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+    EXPECT_EQ(entriesOf(this->info()), std::vector<std::string>{"exclude"});
+  }
 }
 
 // ---------------------------------------------------------------------------
