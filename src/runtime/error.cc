@@ -62,6 +62,10 @@ std::string_view errorName(Error error) {
       return "NotOpenForWriting";
     case Error::NoDevice:
       return "NoDevice";
+    case Error::SharingViolation:
+      return "SharingViolation";
+    case Error::InvalidWtf8:
+      return "InvalidWtf8";
     case Error::Unexpected:
       return "Unexpected";
   }

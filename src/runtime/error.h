@@ -41,6 +41,11 @@ enum class Error : std::uint8_t {
   ArgumentListTooLong,
   NotOpenForWriting,
   NoDevice,
+  // Another process holds the file open in a way that excludes this use
+  // (Windows).
+  SharingViolation,
+  // Bytes that do not convert to the platform's UTF-16 text (Windows).
+  InvalidWtf8,
   Unexpected,
 };
 
