@@ -5,9 +5,20 @@ namespace hushmark {
 ColorMode chooseColorMode(const Environment& environment, const TerminalInfo& terminal) {
   if (environment.hasIgnoringCase("NO_COLOR")) return ColorMode::None;
   if (terminal.takesEscapes) return ColorMode::EscapeSequences;
+  if (terminal.pseudoTerminalPipe) return ColorMode::EscapeSequences;
   if (terminal.hasConsoleAttributes) return ColorMode::ConsoleAttributes;
   if (environment.get("CLICOLOR_FORCE")) return ColorMode::EscapeSequences;
   return ColorMode::None;
+}
+
+ColorMode chooseColorMode(const Environment& environment, FunctionRef<TerminalInfo()> inspect) {
+  if (environment.hasIgnoringCase("NO_COLOR")) return ColorMode::None;
+  return chooseColorMode(environment, inspect());
+}
+
+bool isPseudoTerminalPipeName(std::u16string_view name) {
+  return (name.starts_with(u"\\msys-") || name.starts_with(u"\\cygwin-")) &&
+         name.find(u"-pty") != std::u16string_view::npos;
 }
 
 std::string_view escapeSequence(Style style) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "runtime/environment.h"
+#include "runtime/function_ref.h"
 
 namespace hushmark {
 
@@ -16,6 +17,8 @@ enum class Style : std::uint8_t { Red, Bold, Dim, Reset };
 struct TerminalInfo {
   // A terminal that takes escape sequences (possibly after switching them on).
   bool takesEscapes = false;
+  // A pipe that stands for the pseudo-terminal of msys or cygwin.
+  bool pseudoTerminalPipe = false;
   // A console whose text attributes can be read and set.
   bool hasConsoleAttributes = false;
   // The attribute word that was current when standard error was inspected.
@@ -29,8 +32,19 @@ TerminalInfo inspectStandardError(const Environment& environment);
 void setConsoleAttributes(std::uint16_t attributes);
 
 // The first matching rule wins: NO_COLOR (any case, any value), a terminal
-// that takes escape sequences, a console with attributes, CLICOLOR_FORCE.
+// that takes escape sequences, a pseudo-terminal pipe, a console with
+// attributes, CLICOLOR_FORCE; otherwise none.
 ColorMode chooseColorMode(const Environment& environment, const TerminalInfo& terminal);
+
+// The same choice, with standard error inspected only when NO_COLOR is
+// absent: a run with NO_COLOR never touches the console (inspecting may
+// switch escape sequences on).
+ColorMode chooseColorMode(const Environment& environment, FunctionRef<TerminalInfo()> inspect);
+
+// Whether the name of a named pipe (as the system reports it, without the
+// "\\.\pipe" part) is that of an msys or cygwin pseudo-terminal: it
+// begins with "\msys-" or "\cygwin-" and contains "-pty".
+bool isPseudoTerminalPipeName(std::u16string_view name);
 
 // The bytes a style writes in escape-sequence mode.
 std::string_view escapeSequence(Style style);

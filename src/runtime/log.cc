@@ -26,8 +26,13 @@ struct StyleState {
 const StyleState& styleState() {
   static const StyleState state = [] {
     const Environment& environment = processEnvironment();
-    TerminalInfo terminal = inspectStandardError(environment);
-    return StyleState{chooseColorMode(environment, terminal), terminal.savedAttributes};
+    StyleState chosen;
+    chosen.mode = chooseColorMode(environment, [&] {
+      TerminalInfo terminal = inspectStandardError(environment);
+      chosen.saved = terminal.savedAttributes;
+      return terminal;
+    });
+    return chosen;
   }();
   return state;
 }

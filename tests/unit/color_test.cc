@@ -81,6 +81,7 @@ TEST(ChooseColorMode, FirstMatchingRuleWins) {
   const TerminalInfo terminal{.takesEscapes = true};
   const TerminalInfo console{.hasConsoleAttributes = true, .savedAttributes = 7};
   const TerminalInfo both{.takesEscapes = true, .hasConsoleAttributes = true, .savedAttributes = 7};
+  const TerminalInfo pty{.pseudoTerminalPipe = true};
   struct Case {
     std::string what;
     std::vector<std::string_view> entries;
@@ -101,11 +102,37 @@ TEST(ChooseColorMode, FirstMatchingRuleWins) {
       {"console, forced", {"CLICOLOR_FORCE=1"}, console, ColorMode::ConsoleAttributes},
       {"console, NO_COLOR", {"NO_COLOR="}, console, ColorMode::None},
       {"console taking escapes", {}, both, ColorMode::EscapeSequences},
+      {"msys pty pipe", {}, pty, ColorMode::EscapeSequences},
+      {"msys pty pipe, NO_COLOR", {"NO_COLOR=1", "CLICOLOR_FORCE=1"}, pty, ColorMode::None},
       {"unrelated variables", {"COLOR=1", "FORCE_COLOR=1", "TERM=xterm"}, pipe, ColorMode::None},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_STREQ(modeName(chooseColorMode(environmentOf(c.entries), c.terminal)), modeName(c.mode));
+  }
+}
+
+TEST(ChooseColorMode, NoColorIsLookedAtBeforeStandardErrorIsInspected) {
+  int inspections = 0;
+  auto console = [&] {
+    ++inspections;
+    return TerminalInfo{.hasConsoleAttributes = true};
+  };
+  EXPECT_STREQ(modeName(chooseColorMode(environmentOf({"no_color="}), console)), "none");
+  EXPECT_EQ(inspections, 0);
+  EXPECT_STREQ(modeName(chooseColorMode(environmentOf({}), console)), "console attributes");
+  EXPECT_EQ(inspections, 1);
+}
+
+TEST(ChooseColorMode, PseudoTerminalPipeNames) {
+  for (std::u16string_view name : {u"\\msys-1888ae32e00d56aa-pty0-to-master",
+                                   u"\\cygwin-e022582115c10879-pty4-from-master", u"\\msys--pty"}) {
+    EXPECT_TRUE(isPseudoTerminalPipeName(name));
+  }
+  for (std::u16string_view name :
+       {u"\\msys-1888ae32e00d56aa-pipe", u"msys-1-pty0-to-master", u"\\MSYS-1-pty0",
+        u"\\x\\msys-1-pty0", u"\\mingw-1-pty0", u"\\cygwin", u""}) {
+    EXPECT_FALSE(isPseudoTerminalPipeName(name));
   }
 }
 
