@@ -183,7 +183,12 @@ std::string hushmarkBinary() {
 }
 
 RunResult hushmark(const std::vector<std::string>& args, const RunOptions& options) {
+#ifdef HUSHMARK_EMULATOR
+  // A Windows build's program, run under Wine.
+  std::vector<std::string> argv{HUSHMARK_EMULATOR, hushmarkBinary()};
+#else
   std::vector<std::string> argv{hushmarkBinary()};
+#endif
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv, options);
 }
