@@ -1,0 +1,74 @@
+// What only a Windows parent can hand hushmark.exe: UTF-16 command lines
+// with unpaired surrogates, and a standard error that is a named pipe.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/harness.h"
+
+namespace hushmark::test {
+namespace {
+
+const std::string colouredPrefix = "\x1b[31m\x1b[1merror\x1b[0m\x1b[2m\x1b[1m: \x1b[0m";
+
+// Runs hushmark.exe through the launcher; `tail` is the command line after
+// the program's name, with \uXXXX escapes.
+RunResult launch(const std::vector<std::string>& options, const std::string& tail,
+                 const RunOptions& runOptions = {}) {
+  std::vector<std::string> argv{HUSHMARK_EMULATOR, HUSHMARK_WINDOWS_BUILD "/tools/launcher.exe"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back("Z:" + hushmarkBinary());
+  argv.push_back(tail);
+  return run(argv, runOptions);
+}
+
+TEST(WindowsLauncher, CommandLineWordsArriveAsWtf8) {
+  struct Case {
+    std::string tail;
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {R"(--\uD800x)", "--\xed\xa0\x80x"},
+      {R"(--\uDC00\uD800)", "--\xed\xb0\x80\xed\xa0\x80"},
+      {R"(--\uD83D\uDE00)", "--\xf0\x9f\x98\x80"},
+      {R"("--a b" c)", "--a b"},
+      {R"(--a\\\"b\\ c)", R"(--a\"b\\)"},
+      {R"(hide "--x""y" z)", "--x\"y"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tail);
+    RunResult result = launch({}, c.tail);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Invalid argument '" + c.shown + "'\n");
+    EXPECT_EQ(result.status, 2);
+  }
+}
+
+// The fallback line after a failed write of the version line, with standard
+// error on a named pipe.
+TEST(WindowsLauncher, FallbackLineColourOnNamedPipes) {
+  struct Case {
+    std::string pipe;
+    bool noColor;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"msys-1888ae32e00d56aa-pty0-to-master", false, colouredPrefix + "BrokenPipe\n"},
+      {"cygwin-e022582115c10879-pty3-to-master", false, colouredPrefix + "BrokenPipe\n"},
+      {"msys-1888ae32e00d56aa-pty0-to-master", true, "error: BrokenPipe\n"},
+      {"hushmark-test-pipe", false, "error: BrokenPipe\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pipe + (c.noColor ? ", NO_COLOR" : ""));
+    RunOptions options;
+    if (c.noColor) options.env["NO_COLOR"] = "";
+    RunResult result = launch({"--stderr-pipe", c.pipe, "--closed-stdout"}, "--version", options);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, 1);
+  }
+}
+
+}  // namespace
+}  // namespace hushmark::test
