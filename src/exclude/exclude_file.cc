@@ -121,7 +121,7 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
   }
 }
 
-Status writeExcludeFile(std::string_view path, const FileRange* kept,
+Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
                         std::span<const std::string_view> pieces) {
   if (auto made = createDirectories(directoryPart(path)); !made) return made;
   return replaceFile(path, kept, pieces);

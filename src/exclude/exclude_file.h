@@ -45,10 +45,10 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
                                         FunctionRef<bool(std::string_view)> visit);
 
 // Creates every missing directory of the path, then replaces the file's
-// content with `kept` (a range of the old file, copied as it is, or none)
+// content with the `kept` ranges of the old file, copied as they are,
 // followed by the concatenation of `pieces`, in one step: a failure leaves
 // the old content intact, and a reader never sees a half-written file.
-Status writeExcludeFile(std::string_view path, const FileRange* kept,
+Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
                         std::span<const std::string_view> pieces);
 
 }  // namespace hushmark

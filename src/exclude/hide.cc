@@ -4,6 +4,7 @@
 
 #include "exclude/exclude_file.h"
 #include "exclude/patterns.h"
+#include "exclude/removal.h"
 #include "git/exclude_path.h"
 #include "runtime/file.h"
 
@@ -54,9 +55,9 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
       ByteBuffer added;
       if (auto appended = scan->appendMissing(added); !appended) return appended;
       std::string_view pieces[] = {added.view()};
-      if (!*file) return writeExcludeFile(path, nullptr, pieces);
-      FileRange kept{**file, summary.size};
-      return writeExcludeFile(path, &kept, pieces);
+      if (!*file) return writeExcludeFile(path, {}, pieces);
+      FileRange kept[] = {{**file, 0, summary.size}};
+      return writeExcludeFile(path, kept, pieces);
     }
     auto content = readExcludeFile(path);
     if (!content) return fail(content.error());
@@ -64,22 +65,34 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
     if (!edited) return fail(edited.error());
     if (!*edited) return {};
     std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
-    return writeExcludeFile(path, nullptr, pieces);
+    return writeExcludeFile(path, {}, pieces);
   }
 }
 
+// Beyond this many stretches of the old file to keep, unhide rebuilds the
+// content in memory instead.
+constexpr std::size_t maxKeptRanges = 4096;
+
+// unhide reads the file in pieces and notes where the lines to remove
+// stand. When nothing goes, nothing is written; when the file is in written
+// form, the new file is made of the old bytes between the removed lines,
+// copied as they are. Otherwise, or when the removed lines are too many to
+// keep track of, the content is rebuilt in memory line by line.
 Status unhide(std::string_view path, std::span<const std::string_view> patterns) {
   std::string_view directory = directoryPart(path);
   auto lock = lockDirectory(directory);
   if (!lock) return fail(lock.error());
   for (;;) {
+    auto scan = PresenceScan::make(patterns);
+    if (!scan) return fail(scan.error());
     // Without the directory there is no file and nothing to remove, but the
-    // file is still read, so that a path that cannot be read is reported.
-    auto content = readExcludeFile(path);
-    if (!content) return fail(content.error());
-    auto edited = removePatterns(content->view(), patterns);
-    if (!edited) return fail(edited.error());
-    if (!*edited) return {};
+    // file is still opened, so that a path that cannot be read is reported.
+    auto file = openExcludeFile(path);
+    if (!file) return fail(file.error());
+    if (!*file) return {};
+    auto found = scanForRemoval(**file, *scan, maxKeptRanges);
+    if (!found) return fail(found.error());
+    if (!found->anyRemoved) return {};
     if (!*lock) {
       // The directory appeared after the first look: lock it and read again.
       lock = lockDirectory(directory);
@@ -87,8 +100,17 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
       if (!*lock) return fail(Error::FileNotFound);
       continue;
     }
+    if (found->summary.complete && found->summary.writtenForm) {
+      return writeExcludeFile(path, found->kept, {});
+    }
+
+    auto content = readExcludeFile(path);
+    if (!content) return fail(content.error());
+    auto edited = removePatterns(content->view(), patterns);
+    if (!edited) return fail(edited.error());
+    if (!*edited) return {};
     std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
-    return writeExcludeFile(path, nullptr, pieces);
+    return writeExcludeFile(path, {}, pieces);
   }
 }
 

@@ -136,6 +136,40 @@ void PresenceScan::scanByLine(std::string_view lines) {
   }
 }
 
+// Where the first line that may equal a pattern starts: no line before it
+// does. With few patterns the search for each one skips through the text;
+// with many every line is a candidate.
+std::size_t PresenceScan::firstCandidate(std::string_view lines) const {
+  if (needles_.empty()) return 0;
+  std::size_t first = notFound;
+  for (std::size_t i = 0; i < patterns_.size(); ++i) {
+    if (patterns_[i].find('\n') != std::string_view::npos) continue;
+    if (lineEquals(lines, 0, patterns_[i])) return 0;
+    // Only the text before the earliest candidate so far needs a look.
+    std::string_view searched =
+        first == notFound ? lines : lines.substr(0, first - 1 + needles_[i].size());
+    std::size_t hit = findBytes(searched, needles_[i]);
+    if (hit != notFound) first = hit + 1;
+  }
+  return first;
+}
+
+bool PresenceScan::forEachMatchingLine(std::string_view lines,
+                                       FunctionRef<bool(std::size_t, std::size_t)> found) const {
+  if (patterns_.empty()) return true;
+  std::size_t start = firstCandidate(lines);
+  if (start == notFound) return true;
+  while (start < lines.size()) {
+    std::size_t lineFeed = lines.find('\n', start);
+    std::size_t end = lineFeed == std::string_view::npos ? lines.size() : lineFeed + 1;
+    std::size_t length = (lineFeed == std::string_view::npos ? lines.size() : lineFeed) - start;
+    while (length > 0 && lines[start + length - 1] == '\r') --length;
+    if (find(lines.substr(start, length)) && !found(start, end)) return false;
+    start = end;
+  }
+  return true;
+}
+
 Status PresenceScan::appendMissing(ByteBuffer& out) const {
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
     if (present_[i]) continue;

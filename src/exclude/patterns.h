@@ -13,6 +13,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/error.h"
+#include "runtime/function_ref.h"
 
 namespace hushmark {
 
@@ -43,12 +44,20 @@ class PresenceScan {
   // Appends every pattern not seen in the file, each followed by one LF.
   Status appendMissing(ByteBuffer& out) const;
 
+  // Calls `found` with the start and end offset in `lines` of every line
+  // that equals a pattern, in order; the end lies behind the line's LF (at
+  // the end of `lines` for a last line without one). Stops as soon as
+  // `found` returns false, and then returns false.
+  bool forEachMatchingLine(std::string_view lines,
+                           FunctionRef<bool(std::size_t, std::size_t)> found) const;
+
  private:
   PresenceScan() = default;
   void scanByPattern(std::string_view lines);
   void scanByLine(std::string_view lines);
   void markPresent(std::size_t index);
   std::optional<std::size_t> find(std::string_view line) const;
+  std::size_t firstCandidate(std::string_view lines) const;
 
   std::vector<std::string_view> patterns_;
   std::vector<bool> present_;

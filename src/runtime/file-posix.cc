@@ -119,7 +119,7 @@ Result<File> createSibling(std::string_view target, ByteBuffer& name) {
 // Copies the range into `out` inside the kernel where the file system
 // allows it, and through a buffer where it does not.
 Status copyRange(const FileRange& range, const File& out) {
-  off_t offset = 0;
+  off_t offset = static_cast<off_t>(range.offset);
   std::uint64_t left = range.length;
   bool kernelCopy = true;
   while (left > 0) {
@@ -268,13 +268,13 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
 namespace {
 
 // Writes straight into an existing file that is no regular file.
-Status writeInPlace(const char* path, const FileRange* prefix,
+Status writeInPlace(const char* path, std::span<const FileRange> kept,
                     std::span<const std::string_view> pieces) {
   int fd = openRetrying(path, O_WRONLY | O_TRUNC | O_NONBLOCK);
   if (fd < 0) return failFromErrno();
   File out(fd);
-  if (prefix != nullptr) {
-    if (auto copied = copyRange(*prefix, out); !copied) return copied;
+  for (const FileRange& range : kept) {
+    if (auto copied = copyRange(range, out); !copied) return copied;
   }
   return writePieces(out, pieces);
 }
@@ -320,11 +320,11 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 // Rewrites an existing regular file in place, where a new file renamed over
 // it would not be the same file to everyone (see replaceFile). It stays
-// whole on failure: when the prefix is the whole of this very file, the
+// whole on failure: when the kept range is the whole of this very file, the
 // rest is appended with one write and cut off again if that write fails;
 // otherwise the old bytes are kept and written back when the new content
 // cannot be written whole.
-Status rewriteInPlace(const char* path, const FileRange* prefix,
+Status rewriteInPlace(const char* path, std::span<const FileRange> kept,
                       std::span<const std::string_view> pieces) {
   int fd = openRetrying(path, O_RDWR);
   if (fd < 0) return failFromErrno();
@@ -332,12 +332,13 @@ Status rewriteInPlace(const char* path, const FileRange* prefix,
   struct stat info;
   if (::fstat(fd, &info) != 0) return failFromErrno();
   auto oldSize = static_cast<std::uint64_t>(info.st_size);
-  struct stat prefixInfo;
-  bool prefixIsThisFile = prefix != nullptr && ::fstat(prefix->file.handle(), &prefixInfo) == 0 &&
-                          sameFile(prefixInfo, info);
+  auto isThisFile = [&](const FileRange& range) {
+    struct stat rangeInfo;
+    return ::fstat(range.file.handle(), &rangeInfo) == 0 && sameFile(rangeInfo, info);
+  };
 
   ByteBuffer content;
-  if (prefixIsThisFile && prefix->length == oldSize) {
+  if (kept.size() == 1 && kept[0].offset == 0 && kept[0].length == oldSize && isThisFile(kept[0])) {
     for (std::string_view piece : pieces) {
       if (auto added = content.append(piece); !added) return added;
     }
@@ -348,11 +349,16 @@ Status rewriteInPlace(const char* path, const FileRange* prefix,
 
   ByteBuffer old;
   if (auto read = readAt(fd, 0, oldSize, old); !read) return read;
-  if (prefix != nullptr) {
-    if (prefixIsThisFile) {
-      if (prefix->length > old.size()) return fail(Error::InputOutput);
-      if (auto added = content.append(old.view().substr(0, prefix->length)); !added) return added;
-    } else if (auto read = readAt(prefix->file.handle(), 0, prefix->length, content); !read) {
+  for (const FileRange& range : kept) {
+    if (isThisFile(range)) {
+      if (range.offset > old.size() || range.length > old.size() - range.offset) {
+        return fail(Error::InputOutput);
+      }
+      auto bytes = old.view().substr(static_cast<std::size_t>(range.offset),
+                                     static_cast<std::size_t>(range.length));
+      if (auto added = content.append(bytes); !added) return added;
+    } else if (auto read = readAt(range.file.handle(), range.offset, range.length, content);
+               !read) {
       return read;
     }
   }
@@ -392,7 +398,7 @@ class DeferTerminationSignals {
 
 }  // namespace
 
-Status replaceFile(std::string_view path, const FileRange* prefix,
+Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces) {
   DeferTerminationSignals deferred;
   auto target = resolveLinks(path);
@@ -405,13 +411,13 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
   if (exists) {
     if (S_ISDIR(existing.st_mode)) return fail(Error::IsDir);
     // A device or a pipe is written to, never replaced.
-    if (!S_ISREG(existing.st_mode)) return writeInPlace(targetPath->get(), prefix, pieces);
+    if (!S_ISREG(existing.st_mode)) return writeInPlace(targetPath->get(), kept, pieces);
     // Replacing needs only a writable directory; the file's own protection
     // against writing still holds.
     if (::faccessat(AT_FDCWD, targetPath->get(), W_OK, AT_EACCESS) != 0) return failFromErrno();
     // A new file would leave the other names of the file with the old
     // content.
-    if (existing.st_nlink > 1) return rewriteInPlace(targetPath->get(), prefix, pieces);
+    if (existing.st_nlink > 1) return rewriteInPlace(targetPath->get(), kept, pieces);
   }
 
   ByteBuffer tempName;
@@ -420,7 +426,7 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
     // The directory takes no new file, or the temporary name is too long
     // where the file's own is not: the file itself can still be written.
     if (exists && (temp.error() == Error::AccessDenied || temp.error() == Error::NameTooLong)) {
-      return rewriteInPlace(targetPath->get(), prefix, pieces);
+      return rewriteInPlace(targetPath->get(), kept, pieces);
     }
     return fail(temp.error());
   }
@@ -444,11 +450,11 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
     if (made.st_uid != existing.st_uid || made.st_gid != existing.st_gid ||
         (made.st_mode & 07777) != (existing.st_mode & 07777)) {
       ::unlink(tempName.data());
-      return rewriteInPlace(targetPath->get(), prefix, pieces);
+      return rewriteInPlace(targetPath->get(), kept, pieces);
     }
   }
-  if (prefix != nullptr) {
-    if (auto copied = copyRange(*prefix, *temp); !copied) return discard(copied.error());
+  for (const FileRange& range : kept) {
+    if (auto copied = copyRange(range, *temp); !copied) return discard(copied.error());
   }
   if (auto written = writePieces(*temp, pieces); !written) return discard(written.error());
   // A failed close can mean that the content never reached the file (a
@@ -462,7 +468,7 @@ Status replaceFile(std::string_view path, const FileRange* prefix,
     // sticky directory, another user's file): the file itself can still be
     // written.
     if (exists && (code == EBUSY || code == EXDEV || code == EPERM || code == EACCES)) {
-      return rewriteInPlace(targetPath->get(), prefix, pieces);
+      return rewriteInPlace(targetPath->get(), kept, pieces);
     }
     return fail(errorFromSystem(code));
   }

@@ -76,16 +76,18 @@ class DirectoryLock {
 // nothing is created.
 Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
 
-// The first `length` bytes of an open file.
+// A stretch of an open file: `length` bytes from `offset` on.
 struct FileRange {
   const File& file;
+  std::uint64_t offset;
   std::uint64_t length;
 };
 
-// Replaces the content of the file at `path` with the bytes of `prefix` (if
-// any; copied by the system without passing through this program) followed
-// by the concatenation of `pieces`. A failure leaves the old content intact.
-// When `path` is a symbolic link, the link stays and its target is written.
+// Replaces the content of the file at `path` with the bytes of the `kept`
+// ranges, in order (copied by the system without passing through this
+// program where it can), followed by the concatenation of `pieces`. A
+// failure leaves the old content intact. When `path` is a symbolic link, the
+// link stays and its target is written.
 //
 // Normally the content goes to a new file in the same directory, which then
 // takes the file's place in one step: a reader sees either the old or the
@@ -95,12 +97,12 @@ struct FileRange {
 // it has other hard links, when its owner, group or mode cannot be given to
 // a new file, when the directory takes no new file or the temporary name is
 // too long, and when the rename is refused (a bind mount, a sticky
-// directory). In place, content that only grows the file (`prefix` is the
+// directory). In place, content that only grows the file (`kept` is the
 // whole of this file) is appended with one write, cut off again if that
 // write fails; any other content is written over the old, which is written
 // back if the new cannot be written whole. A device or a pipe is always
 // written to in place.
-Status replaceFile(std::string_view path, const FileRange* prefix,
+Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces);
 
 }  // namespace hushmark

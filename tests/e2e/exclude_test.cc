@@ -20,6 +20,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -427,6 +428,20 @@ TEST(ExcludeFileTest, LinesAcrossReadPiecesAreFound) {
     std::string expected;
     for (const std::string& line : lines) expected += line + "\n";
     EXPECT_TRUE(readFile(repo.excludePath()) == expected + "absent\n");
+
+    // unhide takes the same lines out again: first the few around one
+    // boundary, then all the others (the last line and "absent" too).
+    std::vector<std::string> unhideFew{"unhide"}, unhideRest{"unhide"};
+    unhideFew.insert(unhideFew.end(), all.begin() + 1, all.begin() + 8);
+    unhideRest.insert(unhideRest.end(), all.begin() + 8, all.end());
+    expectSilentSuccess(repo.hushmark(unhideFew));
+    expectSilentSuccess(repo.hushmark(unhideRest));
+    std::set<std::string> gone(all.begin() + 1, all.end());
+    expected.clear();
+    for (const std::string& line : lines) {
+      if (!gone.contains(line)) expected += line + "\n";
+    }
+    EXPECT_TRUE(readFile(repo.excludePath()) == expected);
   }
 }
 

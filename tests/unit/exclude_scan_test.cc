@@ -1,5 +1,6 @@
 // The piecewise scan of the exclude file must find exactly the lines that
-// the whole-content line model finds, wherever the pieces happen to be cut.
+// the whole-content line model finds, wherever the pieces happen to be cut,
+// for hide and for unhide.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "exclude/exclude_file.h"
 #include "exclude/lines.h"
 #include "exclude/patterns.h"
+#include "exclude/removal.h"
 
 namespace hushmark {
 namespace {
@@ -68,6 +70,18 @@ ScanOutcome scanFile(const std::string& content, const std::vector<std::string_v
   EXPECT_TRUE(scan->appendMissing(missing));
   outcome.missing = std::string(missing.view());
   return outcome;
+}
+
+RemovalScan scanRemoval(const std::string& content, const std::vector<std::string_view>& patterns,
+                        std::size_t maxRanges) {
+  ScratchFile file(content);
+  auto opened = openExcludeFile(file.path());
+  EXPECT_TRUE(opened && *opened);
+  auto scan = PresenceScan::make(patterns);
+  EXPECT_TRUE(scan);
+  auto removal = scanForRemoval(**opened, *scan, maxRanges);
+  EXPECT_TRUE(removal);
+  return std::move(*removal);
 }
 
 // What hide must append, computed the plain way.
@@ -127,6 +141,12 @@ TEST(ExcludeScan, AgreesWithTheLineModelOnRandomFiles) {
     std::string content;
     std::size_t length = random() % (round % 10 == 0 ? 600000 : 200);
     for (std::size_t i = 0; i < length; ++i) content += alphabet[random() % sizeof alphabet];
+    // Every other file in written form, which unhide edits by the stretches
+    // it keeps.
+    if (round % 2 == 1) {
+      std::erase(content, '\r');
+      content += '\n';
+    }
     std::vector<std::string> owned;
     for (int i = 0; i < 12; ++i) {
       std::string pattern;
@@ -148,6 +168,21 @@ TEST(ExcludeScan, AgreesWithTheLineModelOnRandomFiles) {
       if (*edited)
         viaEdit = (*edited)->str().substr((*edited)->str().size() - outcome.missing.size());
       ASSERT_EQ(viaEdit, outcome.missing) << "round " << round;
+
+      // unhide: the stretches kept around the matching lines make up what
+      // removePatterns gives, unless the limit of stretches stopped the scan.
+      std::size_t maxRanges = round % 4 == 0 ? 2 : 100000;
+      RemovalScan removal = scanRemoval(content, patterns, maxRanges);
+      auto removed = removePatterns(content, patterns);
+      ASSERT_TRUE(removed);
+      ASSERT_EQ(removal.anyRemoved, removed->has_value()) << "round " << round;
+      ASSERT_EQ(removal.summary.complete, !removal.tooManyRanges) << "round " << round;
+      if (removal.anyRemoved && removal.summary.complete && removal.summary.writtenForm) {
+        std::string kept;
+        for (const FileRange& range : removal.kept)
+          kept += content.substr(range.offset, range.length);
+        ASSERT_EQ(kept, (*removed)->str()) << "round " << round;
+      }
     }
   }
 }

@@ -1,0 +1,32 @@
+// Where the lines that unhide removes stand in the exclude file, found in
+// one piecewise scan, so that the new file can be made of the old bytes
+// around them.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "exclude/exclude_file.h"
+#include "exclude/patterns.h"
+#include "runtime/error.h"
+#include "runtime/file.h"
+
+namespace hushmark {
+
+struct RemovalScan {
+  ExcludeFileScan summary;
+  // Some line equals a pattern.
+  bool anyRemoved = false;
+  // The scan stopped because the stretches to keep outnumbered the limit.
+  bool tooManyRanges = false;
+  // The stretches of the file between the lines that equal a pattern, in
+  // order, without empty ones. Complete only when the scan is complete.
+  std::vector<FileRange> kept;
+};
+
+// Scans `file` from its start for the lines that equal one of the scan's
+// patterns and notes the stretches around them, at most `maxRanges` of them.
+Result<RemovalScan> scanForRemoval(const File& file, const PresenceScan& scan,
+                                   std::size_t maxRanges);
+
+}  // namespace hushmark
