@@ -25,8 +25,13 @@ Status writeAll(NativeFile file, std::string_view bytes) {
     if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) {
       return fail(errorFromSystem(static_cast<int>(::GetLastError())));
     }
-    // A write that takes nothing would otherwise loop for ever.
-    if (written == 0) return fail(Error::InputOutput);
+    if (written == 0) {
+      // A pipe in non-blocking mode that is full for now: wait until it
+      // takes more. Anything else that takes nothing would loop for ever.
+      if (::GetFileType(file) != FILE_TYPE_PIPE) return fail(Error::InputOutput);
+      ::Sleep(1);
+      continue;
+    }
     bytes.remove_prefix(written);
   }
   return {};
