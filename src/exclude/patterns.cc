@@ -67,12 +67,18 @@ Result<PresenceScan> PresenceScan::make(std::span<const std::string_view> argume
     scan.present_.assign(scan.patterns_.size(), false);
     scan.missing_ = scan.patterns_.size();
     if (scan.patterns_.size() <= maxSearchedPatterns) {
+      scan.needles_.reserve(scan.patterns_.size());
       for (std::string_view pattern : scan.patterns_) {
         std::string& needle = scan.needles_.emplace_back();
         needle.reserve(pattern.size() + 1);
         needle.push_back('\n');
         needle.append(pattern);
       }
+      // The searches refer to the needles, which stay where they are from
+      // now on: the vector is never changed again, and moving it moves no
+      // element.
+      scan.searches_.reserve(scan.needles_.size());
+      for (const std::string& needle : scan.needles_) scan.searches_.emplace_back(needle);
     }
     return scan;
   } catch (const std::bad_alloc&) {
@@ -105,12 +111,11 @@ void PresenceScan::scanByPattern(std::string_view lines) {
       markPresent(i);
       continue;
     }
-    const std::string& needle = needles_[i];
     std::size_t from = 0;
     for (;;) {
-      std::size_t hit = findBytes(lines.substr(from), needle);
+      std::size_t hit = searches_[i].find(lines, from);
       if (hit == notFound) break;
-      std::size_t start = from + hit + 1;
+      std::size_t start = hit + 1;
       if (lineEquals(lines, start, pattern)) {
         markPresent(i);
         break;
@@ -148,7 +153,7 @@ std::size_t PresenceScan::firstCandidate(std::string_view lines) const {
     // Only the text before the earliest candidate so far needs a look.
     std::string_view searched =
         first == notFound ? lines : lines.substr(0, first - 1 + needles_[i].size());
-    std::size_t hit = findBytes(searched, needles_[i]);
+    std::size_t hit = searches_[i].find(searched);
     if (hit != notFound) first = hit + 1;
   }
   return first;

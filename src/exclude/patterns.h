@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "runtime/buffer.h"
+#include "runtime/bytes.h"
 #include "runtime/error.h"
 #include "runtime/function_ref.h"
 
@@ -29,6 +30,10 @@ std::string_view normalizePattern(std::string_view argument);
 class PresenceScan {
  public:
   static Result<PresenceScan> make(std::span<const std::string_view> arguments);
+  PresenceScan(PresenceScan&&) = default;
+  PresenceScan& operator=(PresenceScan&&) = default;
+  PresenceScan(const PresenceScan&) = delete;
+  PresenceScan& operator=(const PresenceScan&) = delete;
 
   // No argument that could be added or removed.
   bool empty() const { return patterns_.empty(); }
@@ -67,6 +72,7 @@ class PresenceScan {
   // lines. For many: a hash lookup of the lines whose length some pattern
   // has.
   std::vector<std::string> needles_;
+  std::vector<ByteSearch> searches_;
   std::unordered_map<std::string_view, std::size_t> index_;
   std::vector<bool> lengths_;
 };

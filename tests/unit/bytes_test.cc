@@ -47,6 +47,9 @@ TEST(FindBytesTest, AgreesWithTheStandardSearch) {
       haystack.replace(random() % (haystack.size() - needle.size()), needle.size(), needle);
     }
     ASSERT_EQ(findBytes(haystack, needle), haystack.find(needle)) << haystack << " / " << needle;
+    std::size_t from = random() % (haystack.size() + 2);
+    ASSERT_EQ(ByteSearch(needle).find(haystack, from), haystack.find(needle, from))
+        << haystack << " / " << needle << " from " << from;
   }
 }
 
