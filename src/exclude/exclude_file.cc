@@ -123,6 +123,11 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
 
 Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
                         std::span<const std::string_view> pieces) {
+  // Content this long could not be read back: refused, the file untouched.
+  std::uint64_t size = 0;
+  for (const FileRange& range : kept) size += range.length;
+  for (std::string_view piece : pieces) size += piece.size();
+  if (size >= maxExcludeFileSize) return fail(Error::StreamTooLong);
   if (auto made = createDirectories(directoryPart(path)); !made) return made;
   return replaceFile(path, kept, pieces);
 }

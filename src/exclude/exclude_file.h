@@ -48,6 +48,8 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
 // content with the `kept` ranges of the old file, copied as they are,
 // followed by the concatenation of `pieces`, in one step: a failure leaves
 // the old content intact, and a reader never sees a half-written file.
+// StreamTooLong, and nothing done, when the new content would be too long
+// to be read back (maxExcludeFileSize bytes or more).
 Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
                         std::span<const std::string_view> pieces);
 

@@ -18,6 +18,9 @@ namespace {
 // usually replaces the file itself. A missing directory holds no file, so
 // there is nothing to lock; it is only created when there is something to
 // write, and then the file is read again under the lock.
+// Where the exclude file is a symbolic link, everything happens at the file
+// it finally names, so that repositories whose exclude files link to one
+// file also share one lock.
 
 // hide reads the file in pieces and stops as soon as every pattern has been
 // seen. When something is missing and the file is already in written form,
@@ -119,13 +122,17 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
 Status hideCommand(std::span<const std::string_view> patterns) {
   auto path = excludeFilePath();
   if (!path) return fail(path.error());
-  return hide(path->view(), patterns);
+  auto target = resolveSymbolicLinks(path->view());
+  if (!target) return fail(target.error());
+  return hide(target->view(), patterns);
 }
 
 Status unhideCommand(std::span<const std::string_view> patterns) {
   auto path = excludeFilePath();
   if (!path) return fail(path.error());
-  return unhide(path->view(), patterns);
+  auto target = resolveSymbolicLinks(path->view());
+  if (!target) return fail(target.error());
+  return unhide(target->view(), patterns);
 }
 
 }  // namespace hushmark

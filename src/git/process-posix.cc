@@ -11,6 +11,7 @@
 
 #include "git/process.h"
 #include "runtime/buffer.h"
+#include "runtime/interrupt.h"
 
 namespace hushmark {
 
@@ -126,9 +127,12 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
         posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   }
   if (code == 0) {
+    // An interruption from here on must find the child to end it.
+    DeferredInterrupts deferred;
     code = posix_spawnp(&handles->pid, native.get()[0], &setup.actions, &setup.attributes,
                         native.get(), environ);
     if (code != 0) handles->pid = -1;
+    if (code == 0) setInterruptibleChild(handles->pid);
   }
   closeQuietly(outWrite);
   closeQuietly(errWrite);
@@ -144,6 +148,8 @@ ChildProcess::~ChildProcess() {
   closeQuietly(handles_->out);
   closeQuietly(handles_->err);
   if (handles_->pid > 0 && !handles_->waited) {
+    DeferredInterrupts deferred;
+    setInterruptibleChild(0);
     ::kill(handles_->pid, SIGKILL);
     int status;
     while (::waitpid(handles_->pid, &status, 0) < 0 && errno == EINTR) {
@@ -196,10 +202,19 @@ Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view
 }
 
 Result<Termination> ChildProcess::wait() {
+  // Waits for the end without reaping, so that an interruption meanwhile
+  // still finds the child; it is reaped, and forgotten, with interruptions
+  // held back.
+  siginfo_t info;
+  while (::waitid(P_PID, static_cast<id_t>(handles_->pid), &info, WEXITED | WNOWAIT) < 0) {
+    if (errno != EINTR) return fail(errorFromSystem(errno));
+  }
+  DeferredInterrupts deferred;
   int status = 0;
   while (::waitpid(handles_->pid, &status, 0) < 0) {
     if (errno != EINTR) return fail(errorFromSystem(errno));
   }
+  setInterruptibleChild(0);
   handles_->waited = true;
   Termination termination;
   if (WIFEXITED(status)) {

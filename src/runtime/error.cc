@@ -20,6 +20,8 @@ std::string_view errorName(Error error) {
       return "OutOfMemory";
     case Error::StreamTooLong:
       return "StreamTooLong";
+    case Error::ExcludeFileLocked:
+      return "ExcludeFileLocked";
     case Error::FileNotFound:
       return "FileNotFound";
     case Error::IsDir:
@@ -66,6 +68,8 @@ std::string_view errorName(Error error) {
       return "SharingViolation";
     case Error::InvalidWtf8:
       return "InvalidWtf8";
+    case Error::UnsupportedFileType:
+      return "UnsupportedFileType";
     case Error::Unexpected:
       return "Unexpected";
   }

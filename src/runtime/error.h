@@ -19,6 +19,8 @@ enum class Error : std::uint8_t {
   // Resources and streams.
   OutOfMemory,
   StreamTooLong,
+  // The exclude file's lock stayed taken by another process.
+  ExcludeFileLocked,
   // Platform failures of files, pipes and processes.
   FileNotFound,
   IsDir,
@@ -46,6 +48,9 @@ enum class Error : std::uint8_t {
   SharingViolation,
   // Bytes that do not convert to the platform's UTF-16 text (Windows).
   InvalidWtf8,
+  // A file of a kind that the program does not read or write (a FIFO, a
+  // socket).
+  UnsupportedFileType,
   Unexpected,
 };
 

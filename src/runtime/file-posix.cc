@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -11,6 +10,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/file.h"
+#include "runtime/interrupt.h"
 #include "runtime/output.h"
 
 namespace hushmark {
@@ -55,9 +55,9 @@ Result<ByteBuffer> joinPath(std::string_view directory, std::string_view name) {
   return joined;
 }
 
-// Follows symbolic links until the path names something that is not one
-// (or nothing at all), so that the target, not the link, is replaced.
-Result<ByteBuffer> resolveLinks(std::string_view path) {
+}  // namespace
+
+Result<ByteBuffer> resolveSymbolicLinks(std::string_view path) {
   ByteBuffer current;
   if (auto added = current.append(path); !added) return fail(added.error());
   for (int hops = 0;; ++hops) {
@@ -86,6 +86,14 @@ Result<ByteBuffer> resolveLinks(std::string_view path) {
       current = std::move(*joined);
     }
   }
+}
+
+namespace {
+
+long long monotonicNanoseconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
 }
 
 // A fresh file next to `target`, created exclusively with the default
@@ -122,6 +130,8 @@ Status copyRange(const FileRange& range, const File& out) {
   off_t offset = static_cast<off_t>(range.offset);
   std::uint64_t left = range.length;
   bool kernelCopy = true;
+  // The buffer lives on the heap: the program must run within a small stack.
+  ByteBuffer chunk;
   while (left > 0) {
     if (kernelCopy) {
       ssize_t copied = ::copy_file_range(range.file.handle(), &offset, out.handle(), nullptr,
@@ -139,16 +149,19 @@ Status copyRange(const FileRange& range, const File& out) {
       // instead): copy through a buffer, which also tells a file that shrank.
       kernelCopy = false;
     }
-    char chunk[64 * 1024];
-    std::size_t want = left < sizeof chunk ? static_cast<std::size_t>(left) : sizeof chunk;
-    ssize_t got = ::pread(range.file.handle(), chunk, want, offset);
+    if (chunk.spareSize() == 0) {
+      if (auto reserved = chunk.reserveExtra(64 * 1024); !reserved) return reserved;
+    }
+    std::size_t want =
+        left < chunk.spareSize() ? static_cast<std::size_t>(left) : chunk.spareSize();
+    ssize_t got = ::pread(range.file.handle(), chunk.spare(), want, offset);
     if (got < 0) {
       if (errno == EINTR) continue;
       return failFromErrno();
     }
     if (got == 0) return fail(Error::InputOutput);
     if (auto written =
-            writeAll(out.handle(), std::string_view(chunk, static_cast<std::size_t>(got)));
+            writeAll(out.handle(), std::string_view(chunk.spare(), static_cast<std::size_t>(got)));
         !written) {
       return written;
     }
@@ -186,12 +199,26 @@ File& File::operator=(File&& other) noexcept {
 Result<File> openForReading(std::string_view path) {
   auto cpath = CPath::from(path);
   if (!cpath) return fail(cpath.error());
-  int fd = openRetrying(cpath->get(), O_RDONLY);
-  if (fd < 0) return failFromErrno();
-  File file(fd);
+  // Without waiting: opening a FIFO waits for a writer otherwise.
+  int fd = openRetrying(cpath->get(), O_RDONLY | O_NONBLOCK);
   struct stat info;
+  if (fd < 0) {
+    int code = errno;
+    // A socket cannot be opened at all.
+    if (code == ENXIO && ::stat(cpath->get(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+      return fail(Error::UnsupportedFileType);
+    }
+    return fail(errorFromSystem(code));
+  }
+  File file(fd);
   if (::fstat(fd, &info) != 0) return failFromErrno();
   if (S_ISDIR(info.st_mode)) return fail(Error::IsDir);
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return fail(Error::UnsupportedFileType);
+  // A device is read as it always was, waiting for its data.
+  if (!S_ISREG(info.st_mode)) {
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return failFromErrno();
+  }
   return file;
 }
 
@@ -252,8 +279,20 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
     return failFromErrno();
   }
   File handle(fd);
-  while (::flock(fd, LOCK_EX) != 0) {
+  // Tries again at short, growing intervals while another process holds the
+  // lock, and gives up after a while instead of waiting forever.
+  const long long deadline = monotonicNanoseconds() + lockPatienceSeconds * 1000000000LL;
+  long pause = 1000 * 1000;
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) {
+      if (monotonicNanoseconds() >= deadline) return fail(Error::ExcludeFileLocked);
+      struct timespec wait = {0, pause};
+      while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+      }
+      pause = pause * 2 < 32 * 1000 * 1000 ? pause * 2 : 32 * 1000 * 1000;
+      continue;
+    }
     // File systems that offer no such lock (NFS emulates it with byte-range
     // locks that need a file open for writing): go on without one, as an
     // unlocked edit is still correct when no other run is at work.
@@ -376,32 +415,14 @@ Status rewriteInPlace(const char* path, std::span<const FileRange> kept,
   return written;
 }
 
-// Holds back the signals that end a process at a user's request while the
-// temporary file exists, so that it is always removed or renamed into place
-// first; a signal that arrived meanwhile takes effect when they are let
-// through again.
-class DeferTerminationSignals {
- public:
-  DeferTerminationSignals() {
-    sigset_t deferred;
-    sigemptyset(&deferred);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&deferred, signal);
-    ::sigprocmask(SIG_BLOCK, &deferred, &previous_);
-  }
-  ~DeferTerminationSignals() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  DeferTerminationSignals(const DeferTerminationSignals&) = delete;
-  DeferTerminationSignals& operator=(const DeferTerminationSignals&) = delete;
-
- private:
-  sigset_t previous_;
-};
-
 }  // namespace
 
 Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces) {
-  DeferTerminationSignals deferred;
-  auto target = resolveLinks(path);
+  // The temporary file is always removed or renamed into place before an
+  // interruption can end the process.
+  DeferredInterrupts deferred;
+  auto target = resolveSymbolicLinks(path);
   if (!target) return fail(target.error());
   auto targetPath = CPath::from(target->view());
   if (!targetPath) return fail(targetPath.error());
@@ -410,6 +431,9 @@ Status replaceFile(std::string_view path, std::span<const FileRange> kept,
   bool exists = ::stat(targetPath->get(), &existing) == 0;
   if (exists) {
     if (S_ISDIR(existing.st_mode)) return fail(Error::IsDir);
+    if (S_ISFIFO(existing.st_mode) || S_ISSOCK(existing.st_mode)) {
+      return fail(Error::UnsupportedFileType);
+    }
     // A device or a pipe is written to, never replaced.
     if (!S_ISREG(existing.st_mode)) return writeInPlace(targetPath->get(), kept, pieces);
     // Replacing needs only a writable directory; the file's own protection

@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "runtime/buffer.h"
 #include "runtime/error.h"
 #include "runtime/native_file.h"
 
@@ -39,8 +40,9 @@ class File {
 };
 
 // Opens an existing file that is not a directory for reading, relative to
-// the current directory, without a lock. IsDir when the path names a
-// directory; FileNotFound when it or a directory on the way is missing.
+// the current directory, without a lock and without waiting. IsDir when the
+// path names a directory; UnsupportedFileType for a FIFO or a socket;
+// FileNotFound when it or a directory on the way is missing.
 Result<File> openForReading(std::string_view path);
 
 // The file's size as far as the platform knows it; 0 when it cannot tell.
@@ -71,10 +73,19 @@ class DirectoryLock {
   File directory_;
 };
 
+// How long lockDirectory waits for a lock that another process holds.
+inline constexpr int lockPatienceSeconds = 5;
+
 // Waits for and takes the lock on `directory` (empty: the current
 // directory). nullopt, and no lock, when the directory does not exist;
-// nothing is created.
+// nothing is created. ExcludeFileLocked (the lock guards that file) when
+// another process holds it for longer than lockPatienceSeconds.
 Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
+
+// Follows symbolic links until the path names something that is not one
+// (or nothing at all): the file that a write to `path` finally reaches. A
+// relative link is taken from the directory of the link.
+Result<ByteBuffer> resolveSymbolicLinks(std::string_view path);
 
 // A stretch of an open file: `length` bytes from `offset` on.
 struct FileRange {
@@ -101,7 +112,7 @@ struct FileRange {
 // whole of this file) is appended with one write, cut off again if that
 // write fails; any other content is written over the old, which is written
 // back if the new cannot be written whole. A device or a pipe is always
-// written to in place.
+// written to in place; a FIFO or a socket is refused (UnsupportedFileType).
 Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces);
 

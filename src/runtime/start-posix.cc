@@ -10,6 +10,7 @@
 #include "cli/front_end.h"
 #include "runtime/environment.h"
 #include "runtime/exit.h"
+#include "runtime/interrupt.h"
 #include "runtime/log.h"
 
 namespace {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   // An ignored SIGCHLD, inherited from the parent, would let the system reap
   // git before its exit status could be read, and would reach git too.
   ::signal(SIGCHLD, SIG_DFL);
+  installInterruptHandling();
   occupyClosedStandardStreams();
 
   auto environment = Environment::capture();

@@ -6,20 +6,26 @@
 #include <pwd.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <set>
 #include <sstream>
 #include <stdexcept>
@@ -380,17 +386,43 @@ TEST(ExcludeFileTest, FailedRewriteKeepsOldContent) {
   }
 }
 
-TEST(ExcludeFileTest, LargestFileInWrittenFormGainsAPattern) {
+// New content must stay readable: below 16 MiB, by both routes of hide (a
+// file in written form gains the pattern; any other is rebuilt, here one
+// whose last line lacks its LF).
+TEST(ExcludeFileTest, WriteStaysUnderTheSizeLimit) {
+  struct Case {
+    std::size_t size;
+    const char* lastLine;
+    const char* pattern;
+    bool fits;
+  };
+  const Case cases[] = {
+      {16777211, "last\n", "new", true},
+      {16777211, "last\n", "newer", false},
+      {16777212, "last", "x", true},
+      {16777213, "last", "x", false},
+  };
   GitRepo repo;
-  std::string content = fileOfSize(16777214, "last") + "\n";
-  ASSERT_EQ(content.size(), 16777215u);
-  writeFile(repo.excludePath(), content);
-  age(repo.excludePath());
-  Stamp before = stampOf(repo.excludePath());
-  expectSilentSuccess(repo.hushmark({"hide", "last"}));
-  expectUntouched(repo.excludePath(), before);
-  expectSilentSuccess(repo.hushmark({"hide", "last", "new"}));
-  EXPECT_TRUE(readFile(repo.excludePath()) == content + "new\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size) + " " + c.pattern);
+    const std::string content = fileOfSize(c.size, c.lastLine);
+    writeFile(repo.excludePath(), content);
+    age(repo.excludePath());
+    Stamp before = stampOf(repo.excludePath());
+    RunResult result = repo.hushmark({"hide", c.pattern});
+    if (c.fits) {
+      expectSilentSuccess(result);
+      std::string expected = content;
+      if (!expected.ends_with("\n")) expected += "\n";
+      expected += std::string(c.pattern) + "\n";
+      EXPECT_EQ(stampOf(repo.excludePath()).size, 16777215);
+      EXPECT_TRUE(readFile(repo.excludePath()) == expected);
+    } else {
+      expectFailure(result, "error: StreamTooLong\n");
+      expectUntouched(repo.excludePath(), before);
+    }
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  }
 }
 
 // The file is searched piece by piece; lines that straddle the places where
@@ -443,6 +475,28 @@ TEST(ExcludeFileTest, LinesAcrossReadPiecesAreFound) {
     }
     EXPECT_TRUE(readFile(repo.excludePath()) == expected);
   }
+}
+
+// A full file system (a small one mounted where the test may): the old
+// content stays, and so does no temporary file.
+TEST(ExcludeFileTest, FullFileSystemKeepsOldContent) {
+  GitRepo repo;
+  fs::remove_all(infoDir(repo));
+  fs::create_directory(infoDir(repo));
+  if (::mount("hushmark-test", infoDir(repo).c_str(), "tmpfs", 0, "size=64k") != 0) {
+    GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{infoDir(repo)};
+  std::string content;
+  for (int i = 0; content.size() < 40000; ++i) content += "pattern-" + std::to_string(i) + "\n";
+  writeFile(repo.excludePath(), content);
+  ASSERT_TRUE(readFile(repo.excludePath()) == content);
+  expectFailure(repo.hushmark({"hide", "new"}), "error: NoSpaceLeft\n");
+  EXPECT_TRUE(readFile(repo.excludePath()) == content);
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
 }
 
 TEST(ExcludeFileTest, RewriteKeepsPermissions) {
@@ -510,6 +564,146 @@ TEST(ExcludeFileTest, LinkToADeviceIsWrittenToNotReplaced) {
   expectSilentSuccess(repo.hushmark({"hide", "a"}));
   EXPECT_TRUE(fs::is_character_file(fs::status(device)));
   EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+}
+
+// A FIFO would block the open (and hold the lock meanwhile), a socket cannot
+// be opened: both are refused at once, and nothing changes.
+TEST(ExcludeFileTest, FifoAndSocketAreRefused) {
+  for (bool fifo : {true, false}) {
+    SCOPED_TRACE(fifo ? "FIFO" : "socket");
+    GitRepo repo;
+    fs::remove(repo.excludePath());
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(repo.excludePath().c_str(), 0644), 0);
+    } else {
+      int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      ASSERT_LT(repo.excludePath().size(), sizeof address.sun_path);
+      std::strcpy(address.sun_path, repo.excludePath().c_str());
+      ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ::close(sock);
+    }
+    RunOptions options;
+    options.beforeExec = [] { ::alarm(20); };
+    for (const char* command : {"hide", "unhide", "list"}) {
+      SCOPED_TRACE(command);
+      std::vector<std::string> args{command};
+      if (std::string(command) != "list") args.push_back("a");
+      expectFailure(repo.hushmark(args, options), "error: UnsupportedFileType\n");
+    }
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  }
+}
+
+// Another process holding the lock for good: hide gives up after five
+// seconds with one line that says so, and changes nothing.
+TEST(ExcludeFileTest, HeldLockEndsTheWaitAfterFiveSeconds) {
+  GitRepo repo;
+  writeFile(repo.excludePath(), "a\n");
+  age(repo.excludePath());
+  Stamp before = stampOf(repo.excludePath());
+  int directory = ::open(infoDir(repo).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(directory, 0);
+  ASSERT_EQ(::flock(directory, LOCK_EX), 0);
+  RunOptions options;
+  options.beforeExec = [] { ::alarm(30); };
+  auto started = std::chrono::steady_clock::now();
+  RunResult result = repo.hushmark({"hide", "b"}, options);
+  auto waited = std::chrono::steady_clock::now() - started;
+  ::close(directory);
+  expectFailure(result, "error: ExcludeFileLocked\n");
+  EXPECT_GE(waited, std::chrono::seconds(5));
+  EXPECT_LT(waited, std::chrono::seconds(8));
+  expectUntouched(repo.excludePath(), before);
+}
+
+// Every command within a 32 KiB stack, by every route that writes.
+TEST(ExcludeFileTest, CommandsRunWithinASmallStack) {
+  GitRepo repo;
+  repo.commitFiles({"tracked"});
+  // The system counts the environment against the stack limit: only what
+  // the runs need.
+  RunOptions options;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string name(*entry, std::strcspn(*entry, "="));
+    if (name != "PATH" && !baseEnvironment().contains(name)) options.env[name] = std::nullopt;
+  }
+  options.beforeExec = [] {
+    rlimit limit{32 * 1024, 32 * 1024};
+    ::setrlimit(RLIMIT_STACK, &limit);
+  };
+  writeFile(repo.excludePath(), "a\n");
+  const std::vector<std::vector<std::string>> runs = {{"hide", "b"},
+                                                      {"hide", "b"},
+                                                      {"unhide", "a"},
+                                                      {"freeze", "tracked"},
+                                                      {"unfreeze", "tracked"}};
+  for (const auto& args : runs) {
+    SCOPED_TRACE(args[0]);
+    expectSilentSuccess(repo.hushmark(args, options));
+  }
+  writeFile(repo.excludePath(), "c\r\n");
+  expectSilentSuccess(repo.hushmark({"hide", "d"}, options));
+  EXPECT_EQ(readFile(repo.excludePath()), "c\nd\n");
+  RunResult listed = repo.hushmark({"list"}, options);
+  EXPECT_EQ(listed.out, "hide\tc\nhide\td\n");
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(repo.hushmark({"--help"}, options).status, 0);
+  EXPECT_EQ(repo.hushmark({"hide"}, options).status, 2);
+}
+
+// Signals at random moments while a large file is rewritten: the run ends
+// by the signal (or finishes first), the file holds the old or the new
+// content, and no temporary file stays behind.
+TEST(ExcludeInterruptTest, AnySignalLeavesOldOrNewContent) {
+  GitRepo repo;
+  std::string content, rewritten;
+  for (int i = 0; content.size() < 4000000; ++i) {
+    std::string line = "pattern-" + std::to_string(i);
+    content += line + "\r\n";
+    rewritten += line + "\n";
+  }
+  rewritten += "new\n";
+  RunOptions options = at(repo.path());
+  options.beforeExec = [] {
+    rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+  };
+  const std::vector<std::string> argv{hushmarkBinary(), "hide", "new"};
+  // How long a whole run takes, so that the signals fall across all of it.
+  writeFile(repo.excludePath(), content);
+  auto started = std::chrono::steady_clock::now();
+  expectSilentSuccess(run(argv, options));
+  auto span = std::chrono::duration_cast<std::chrono::microseconds>(
+                  std::chrono::steady_clock::now() - started)
+                  .count();
+  const int signals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGTRAP,   SIGUSR1, SIGUSR2,
+                         SIGALRM, SIGTERM, SIGXCPU,   SIGVTALRM, SIGPROF, SIGSYS,
+                         SIGIO,   SIGPWR,  SIGSTKFLT, SIGRTMIN,  SIGRTMAX};
+  std::minstd_rand random(12345);
+  int interrupted = 0, trials = 0;
+  for (int round = 0; round < 3; ++round) {
+    for (int signal : signals) {
+      SCOPED_TRACE("signal " + std::to_string(signal) + ", round " + std::to_string(round));
+      writeFile(repo.excludePath(), content);
+      StartedRun running = start(argv, options);
+      ::usleep(static_cast<useconds_t>(random() % (span + 1)));
+      ::kill(running.pid, signal);
+      RunResult result = finish(running);
+      ++trials;
+      if (result.signal != 0) {
+        EXPECT_EQ(result.signal, signal);
+        ++interrupted;
+      } else {
+        EXPECT_EQ(result.status, 0) << result.err;
+      }
+      std::string after = readFile(repo.excludePath());
+      EXPECT_TRUE(after == content || after == rewritten);
+      EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+    }
+  }
+  std::cout << "[ " << interrupted << " of " << trials << " runs ended by the signal ]\n";
 }
 
 // ---------------------------------------------------------------------------
@@ -670,6 +864,14 @@ class Crowd {
   // and standard error go to one file in `logs`. Returns the exit statuses.
   std::vector<int> runAll(const std::vector<std::vector<std::string>>& runs, const std::string& cwd,
                           const std::string& logs) {
+    return runAll(runs, std::vector<std::string>(runs.size(), cwd), logs);
+  }
+
+  // The same with a directory for each run; the runs' output goes to
+  // `outputs` when given, and must be empty otherwise.
+  std::vector<int> runAll(const std::vector<std::vector<std::string>>& runs,
+                          const std::vector<std::string>& cwds, const std::string& logs,
+                          std::vector<std::string>* outputs = nullptr) {
     std::vector<std::vector<std::string>> argvs;
     for (const auto& args : runs) {
       argvs.push_back({hushmarkBinary()});
@@ -696,7 +898,7 @@ class Crowd {
         }
         int log = ::open(logNames[i].c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int null = ::open("/dev/null", O_RDONLY);
-        if (log < 0 || null < 0 || ::chdir(cwd.c_str()) != 0) _exit(127);
+        if (log < 0 || null < 0 || ::chdir(cwds[i].c_str()) != 0) _exit(127);
         ::dup2(null, 0);
         ::dup2(log, 1);
         ::dup2(log, 2);
@@ -715,7 +917,11 @@ class Crowd {
       statuses.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     }
     for (const std::string& name : logNames) {
-      EXPECT_EQ(readFile(name), "") << name;
+      if (outputs != nullptr) {
+        outputs->push_back(readFile(name));
+      } else {
+        EXPECT_EQ(readFile(name), "") << name;
+      }
       fs::remove(name);
     }
     return statuses;
@@ -812,6 +1018,92 @@ TEST(ExcludeConcurrencyTest, SimultaneousHidesAndUnhidesLoseNothing) {
     EXPECT_EQ(rest, added);
     EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
   }
+}
+
+// 64 runs at once, hide, unhide and list mixed: none waits too long for the
+// lock, no update is lost, and every list shows one whole state of the file.
+TEST(ExcludeConcurrencyTest, SixtyFourMixedRuns) {
+  Crowd crowd;
+  TempDir logs;
+  GitRepo repo;
+  std::string prefill = "keep-1\n";
+  std::vector<std::vector<std::string>> runs;
+  std::set<std::string> known{"keep-1", "keep-2"}, added;
+  for (int i = 0; i < 16; ++i) {
+    std::string gone = "gone-" + std::to_string(i);
+    prefill += gone + "\n";
+    known.insert(gone);
+    runs.push_back({"unhide", gone});
+    runs.push_back({"list"});
+    for (int j = 0; j < 2; ++j) {
+      std::string pattern = "added-" + std::to_string(2 * i + j);
+      runs.push_back({"hide", pattern});
+      known.insert(pattern);
+      added.insert(pattern);
+    }
+  }
+  prefill += "keep-2\n";
+  writeFile(repo.excludePath(), prefill);
+  std::vector<std::string> outputs;
+  std::vector<int> statuses =
+      crowd.runAll(runs, std::vector<std::string>(runs.size(), repo.path()), logs.path(), &outputs);
+  EXPECT_EQ(statuses, std::vector<int>(runs.size(), 0));
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    if (runs[i][0] != "list") {
+      EXPECT_EQ(outputs[i], "") << i;
+      continue;
+    }
+    std::vector<std::string> lines = linesOf(outputs[i]);
+    ASSERT_GE(lines.size(), 2u) << outputs[i];
+    EXPECT_EQ(lines[0], "hide\tkeep-1");
+    std::set<std::string> seen;
+    for (const std::string& line : lines) {
+      ASSERT_TRUE(line.starts_with("hide\t")) << line;
+      EXPECT_TRUE(known.contains(line.substr(5))) << line;
+      EXPECT_TRUE(seen.insert(line).second) << "twice: " << line;
+    }
+    EXPECT_TRUE(seen.contains("hide\tkeep-2")) << outputs[i];
+  }
+  std::vector<std::string> lines = linesOf(readFile(repo.excludePath()));
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "keep-1");
+  EXPECT_EQ(lines[1], "keep-2");
+  EXPECT_EQ(std::set<std::string>(lines.begin() + 2, lines.end()), added);
+  EXPECT_EQ(lines.size(), 2 + added.size());
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+}
+
+// Two repositories whose exclude files link to one shared file: runs in
+// both at once lose nothing, as they lock the directory of the file they
+// write.
+TEST(ExcludeConcurrencyTest, RepositoriesSharingOneFileLoseNothing) {
+  Crowd crowd;
+  TempDir logs, shared;
+  GitRepo first("first"), second("second");
+  // A long file keeps each rewrite busy for a while, so that runs overlap.
+  std::string prefill;
+  std::vector<std::string> expected;
+  for (int i = 0; prefill.size() < 2000000; ++i) {
+    expected.push_back("old-" + std::to_string(i));
+    prefill += expected.back() + "\n";
+  }
+  writeFile(shared / "exclude", prefill);
+  for (const GitRepo* repo : {&first, &second}) {
+    fs::remove(repo->excludePath());
+    fs::create_symlink(shared / "exclude", repo->excludePath());
+  }
+  std::vector<std::vector<std::string>> runs;
+  std::vector<std::string> cwds;
+  for (int i = 0; i < 2 * runsPerTrial; ++i) {
+    expected.push_back("pattern-" + std::to_string(i));
+    runs.push_back({"hide", expected.back()});
+    cwds.push_back((i % 2 == 0 ? first : second).path());
+  }
+  EXPECT_EQ(crowd.runAll(runs, cwds, logs.path()), std::vector<int>(runs.size(), 0));
+  std::vector<std::string> lines = linesOf(readFile(shared / "exclude"));
+  std::sort(lines.begin(), lines.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(lines, expected);
 }
 
 TEST(ExcludeConcurrencyTest, SimultaneousUnhidesOfMissingFileCreateNothing) {

@@ -367,5 +367,28 @@ TEST(GitRunner, NoGitOutlivesAFailedCollection) {
   }
 }
 
+// A signal that ends hushmark while git hangs ends git first, also a git
+// deaf to the polite request, and hushmark then ends by the same signal.
+TEST(GitRunner, NoGitOutlivesASignal) {
+  for (const char* body : {"exec sleep 600", "trap '' TERM\nexec sleep 600"}) {
+    SCOPED_TRACE(body);
+    FakeGit git(std::string("echo $$ > \"$here/pid.new\"\nmv \"$here/pid.new\" \"$here/pid\"\n") +
+                body);
+    StartedRun running = start({hushmarkBinary(), "freeze", "a"}, git.options());
+    while (!std::filesystem::exists(git.file("pid"))) ::usleep(10000);
+    ::kill(running.pid, SIGTERM);
+    RunResult result = finish(running);
+    EXPECT_EQ(result.signal, SIGTERM);
+    EXPECT_EQ(result.out + result.err, "");
+
+    pid_t pid = static_cast<pid_t>(std::stol(readFile(git.file("pid"))));
+    errno = 0;
+    bool alive = ::kill(pid, 0) == 0;
+    EXPECT_FALSE(alive) << "git " << pid << " outlived hushmark";
+    EXPECT_EQ(errno, alive ? 0 : ESRCH);
+    if (alive) ::kill(pid, SIGKILL);
+  }
+}
+
 }  // namespace
 }  // namespace hushmark::test

@@ -124,7 +124,7 @@ RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::s
   return options;
 }
 
-RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
+StartedRun start(const std::vector<std::string>& argv, const RunOptions& options) {
   std::vector<std::string> args = argv;
   std::vector<char*> argp = pointers(args);
   std::vector<std::string> env = composeEnvironment(options.env);
@@ -168,14 +168,22 @@ RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
     (void)!::write(inPipe[1], options.input->data(), options.input->size());
     ::close(inPipe[1]);
   }
+  return {pid, outPipe[0], errRead};
+}
+
+RunResult finish(StartedRun started) {
   RunResult result;
-  drain({{outPipe[0], &result.out}, {errRead, &result.err}});
+  drain({{started.out, &result.out}, {started.err, &result.err}});
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(started.pid, &status, 0) < 0 && errno == EINTR) {
   }
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+RunResult run(const std::vector<std::string>& argv, const RunOptions& options) {
+  return finish(start(argv, options));
 }
 
 std::string hushmarkBinary() {

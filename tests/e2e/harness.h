@@ -45,6 +45,17 @@ RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::s
 // Runs `argv` (argv[0] is found on PATH when it holds no slash).
 RunResult run(const std::vector<std::string>& argv, const RunOptions& options = {});
 
+// A run that has been started and not yet waited for, so that the test can
+// act on it meanwhile (e.g. send it a signal).
+struct StartedRun {
+  int pid = -1;
+  int out = -1;
+  int err = -1;
+};
+StartedRun start(const std::vector<std::string>& argv, const RunOptions& options = {});
+// Reads the run's output to its end and waits for it.
+RunResult finish(StartedRun started);
+
 // Runs the built hushmark with `args`.
 RunResult hushmark(const std::vector<std::string>& args, const RunOptions& options = {});
 
