@@ -9,6 +9,7 @@
 #include "runtime/command_line.h"
 #include "runtime/environment.h"
 #include "runtime/exit.h"
+#include "runtime/interrupt.h"
 #include "runtime/log.h"
 
 // The entry that -municode selects. Its arguments are not used: the C
@@ -20,6 +21,7 @@ int wmain(int, wchar_t**) {
   // No message boxes for failed drives or crashes: failures are reported on
   // standard error like every other.
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  installInterruptHandling();
 
   auto environment = Environment::capture();
   if (!environment) {
