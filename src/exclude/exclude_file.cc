@@ -8,8 +8,8 @@ namespace hushmark {
 
 namespace {
 
-constexpr std::size_t readChunk = 64 * 1024;
-constexpr std::size_t scanChunk = 256 * 1024;
+constexpr std::size_t readChunk = std::size_t{64} * 1024;
+constexpr std::size_t scanChunk = std::size_t{256} * 1024;
 
 // The file's size as the platform knows it; a size already too large fails
 // before any read.

@@ -18,7 +18,7 @@ namespace hushmark {
 namespace {
 
 // How much one read takes at most.
-constexpr std::size_t readChunk = 256 * 1024;
+constexpr std::size_t readChunk = std::size_t{256} * 1024;
 
 void closeQuietly(int& fd) {
   if (fd >= 0) ::close(fd);

@@ -150,7 +150,7 @@ Status copyRange(const FileRange& range, const File& out) {
       kernelCopy = false;
     }
     if (chunk.spareSize() == 0) {
-      if (auto reserved = chunk.reserveExtra(64 * 1024); !reserved) return reserved;
+      if (auto reserved = chunk.reserveExtra(std::size_t{64} * 1024); !reserved) return reserved;
     }
     std::size_t want =
         left < chunk.spareSize() ? static_cast<std::size_t>(left) : chunk.spareSize();
@@ -282,7 +282,7 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   // Tries again at short, growing intervals while another process holds the
   // lock, and gives up after a while instead of waiting forever.
   const long long deadline = monotonicNanoseconds() + lockPatienceSeconds * 1000000000LL;
-  long pause = 1000 * 1000;
+  long pause = 1000000L;
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK) {
@@ -290,7 +290,7 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
       struct timespec wait = {0, pause};
       while (::nanosleep(&wait, &wait) != 0 && errno == EINTR) {
       }
-      pause = pause * 2 < 32 * 1000 * 1000 ? pause * 2 : 32 * 1000 * 1000;
+      pause = pause * 2 < 32000000L ? pause * 2 : 32000000L;
       continue;
     }
     // File systems that offer no such lock (NFS emulates it with byte-range

@@ -82,7 +82,7 @@ void endChild() {
       childId = 0;
       return;
     }
-    pause(10 * 1000 * 1000);
+    pause(10000000L);
   }
   ::kill(pid, SIGKILL);
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
