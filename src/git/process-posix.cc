@@ -10,7 +10,9 @@
 #include <utility>
 
 #include "git/process.h"
+#include "posix_config.h"
 #include "runtime/buffer.h"
+#include "runtime/environ-posix.h"
 #include "runtime/interrupt.h"
 
 namespace hushmark {
@@ -23,6 +25,37 @@ constexpr std::size_t readChunk = std::size_t{256} * 1024;
 void closeQuietly(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
+}
+
+// A pipe whose two ends are closed in every program this one starts. Where
+// the system cannot create it so in one call, the flag is set right after:
+// no other thread could start a program in between, as this program has
+// only one.
+int makePipe(int ends[2]) {
+#if HUSHMARK_HAVE_PIPE2
+  return ::pipe2(ends, O_CLOEXEC);
+#else
+  if (::pipe(ends) != 0) return -1;
+  for (int i = 0; i < 2; ++i) {
+    if (::fcntl(ends[i], F_SETFD, FD_CLOEXEC) != 0) {
+      int code = errno;
+      ::close(ends[0]);
+      ::close(ends[1]);
+      errno = code;
+      return -1;
+    }
+  }
+  return 0;
+#endif
+}
+
+// A larger pipe lets git write a long listing with fewer stops to wait for
+// this side. Only some systems let a pipe grow; their default serves
+// elsewhere, and where the request is refused.
+void enlargePipe([[maybe_unused]] int end) {
+#if HUSHMARK_HAVE_F_SETPIPE_SZ
+  (void)::fcntl(end, F_SETPIPE_SZ, 1024 * 1024);
+#endif
 }
 
 // NUL-terminated copies of the words and the vector that points at them.
@@ -86,13 +119,11 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
 
   int outPipe[2];
   int errPipe[2];
-  if (::pipe2(outPipe, O_CLOEXEC) != 0) return fail(errorFromSystem(errno));
+  if (makePipe(outPipe) != 0) return fail(errorFromSystem(errno));
   handles->out = outPipe[0];
   int outWrite = outPipe[1];
-  // A larger pipe lets git write a long listing with fewer stops to wait
-  // for this side; the system's default serves where that is refused.
-  (void)::fcntl(outWrite, F_SETPIPE_SZ, 1024 * 1024);
-  if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+  enlargePipe(outWrite);
+  if (makePipe(errPipe) != 0) {
     int code = errno;
     closeQuietly(outWrite);
     return fail(errorFromSystem(code));

@@ -1,8 +1,5 @@
-#include <unistd.h>
-
+#include "runtime/environ-posix.h"
 #include "runtime/environment.h"
-
-extern char** environ;
 
 namespace hushmark {
 

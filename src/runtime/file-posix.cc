@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "posix_config.h"
 #include "runtime/buffer.h"
 #include "runtime/file.h"
 #include "runtime/interrupt.h"
@@ -124,8 +125,21 @@ Result<File> createSibling(std::string_view target, ByteBuffer& name) {
   return fail(Error::PathAlreadyExists);
 }
 
-// Copies the range into `out` inside the kernel where the file system
-// allows it, and through a buffer where it does not.
+// Copies up to `length` bytes from `offset` on (which moves on) to the
+// current position of `to`, inside the kernel; fails with ENOSYS where the
+// system has no such call.
+ssize_t copyInKernel(int from, off_t* offset, int to, std::size_t length) {
+#if HUSHMARK_HAVE_COPY_FILE_RANGE
+  return ::copy_file_range(from, offset, to, nullptr, length, 0);
+#else
+  (void)from, (void)offset, (void)to, (void)length;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+// Copies the range into `out` inside the kernel where the system and the
+// file system allow it, and through a buffer where they do not.
 Status copyRange(const FileRange& range, const File& out) {
   off_t offset = static_cast<off_t>(range.offset);
   std::uint64_t left = range.length;
@@ -134,8 +148,8 @@ Status copyRange(const FileRange& range, const File& out) {
   ByteBuffer chunk;
   while (left > 0) {
     if (kernelCopy) {
-      ssize_t copied = ::copy_file_range(range.file.handle(), &offset, out.handle(), nullptr,
-                                         static_cast<std::size_t>(left), 0);
+      ssize_t copied =
+          copyInKernel(range.file.handle(), &offset, out.handle(), static_cast<std::size_t>(left));
       if (copied > 0) {
         left -= static_cast<std::uint64_t>(copied);
         continue;
