@@ -27,7 +27,7 @@ hyperfine -N --warmup 5 --runs "${RUNS:-60}" --export-json "$scratch/list.json" 
   "git rev-parse --git-path info/exclude" "git ls-files -v -z" | grep -E '^Benchmark|Time'
 python3 - "$scratch/list.json" "$hushmark list" "$pipeline" <<'PY'
 import json, sys
-r = {x["command"]: x["mean"] for x in json.load(open(sys.argv[1]))["results"]}
+r = {x["command"]: x["median"] for x in json.load(open(sys.argv[1]))["results"]}
 ours, pipeline = r[sys.argv[2]], r[sys.argv[3]]
 bare = r["git rev-parse --git-path info/exclude"] + r["git ls-files -v -z"]
 print(f"ratio to the pipeline:      {ours / pipeline:.3f}")
