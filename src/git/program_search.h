@@ -1,0 +1,61 @@
+// Where the Windows shell looks for a command given by bare name: the
+// current directory first, then every directory of PATH, in each of them
+// the name with every extension of PATHEXT in turn. Written over any
+// character type, so that the order is tested where it is not used.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "runtime/function_ref.h"
+
+namespace hushmark {
+
+// The extensions tried when PATHEXT is unset or empty.
+inline constexpr std::string_view defaultProgramExtensions = ".COM;.EXE;.BAT;.CMD";
+
+// Calls `visit` with each candidate path for `name`, in the shell's order,
+// until it returns true; returns whether one did. The current directory's
+// candidates are relative (".\" then the name); PATH's entries are
+// separated by ';', empty ones skipped and surrounding double quotes
+// removed. Throws std::bad_alloc like the string.
+template <typename Char>
+bool searchProgram(std::basic_string_view<Char> name, std::basic_string_view<Char> path,
+                   std::basic_string_view<Char> extensions,
+                   FunctionRef<bool(const std::basic_string<Char>&)> visit) {
+  using View = std::basic_string_view<Char>;
+  std::basic_string<Char> fallback;
+  if (extensions.find_first_not_of(static_cast<Char>(';')) == View::npos) {
+    for (char c : defaultProgramExtensions) fallback.push_back(static_cast<Char>(c));
+    extensions = fallback;
+  }
+  auto forEachEntry = [](View list, auto&& body) {
+    while (!list.empty()) {
+      std::size_t end = list.find(static_cast<Char>(';'));
+      View entry = list.substr(0, end);
+      list = end == View::npos ? View() : list.substr(end + 1);
+      if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"') {
+        entry = entry.substr(1, entry.size() - 2);
+      }
+      if (!entry.empty() && body(entry)) return true;
+    }
+    return false;
+  };
+  std::basic_string<Char> candidate;
+  auto tryDirectory = [&](View directory) {
+    return forEachEntry(extensions, [&](View extension) {
+      candidate.assign(directory);
+      if (!candidate.empty() && candidate.back() != '\\' && candidate.back() != '/') {
+        candidate.push_back(static_cast<Char>('\\'));
+      }
+      candidate.append(name);
+      candidate.append(extension);
+      return visit(candidate);
+    });
+  };
+  const Char here[] = {'.', 0};
+  if (tryDirectory(View(here))) return true;
+  return forEachEntry(path, tryDirectory);
+}
+
+}  // namespace hushmark
