@@ -62,6 +62,7 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
       FileRange kept[] = {{**file, 0, summary.size}};
       return writeExcludeFile(path, kept, pieces);
     }
+    file->reset();  // the file is replaced below, which it may not be while open
     auto content = readExcludeFile(path);
     if (!content) return fail(content.error());
     auto edited = addPatterns(content->view(), patterns);
@@ -107,6 +108,7 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
       return writeExcludeFile(path, found->kept, {});
     }
 
+    file->reset();  // the file is replaced below, which it may not be while open
     auto content = readExcludeFile(path);
     if (!content) return fail(content.error());
     auto edited = removePatterns(content->view(), patterns);

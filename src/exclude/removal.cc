@@ -4,7 +4,7 @@
 
 namespace hushmark {
 
-Result<RemovalScan> scanForRemoval(const File& file, const PresenceScan& scan,
+Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan,
                                    std::size_t maxRanges) {
   RemovalScan result;
   std::uint64_t pieceStart = 0;  // the file offset of the piece at hand

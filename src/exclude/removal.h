@@ -26,7 +26,7 @@ struct RemovalScan {
 
 // Scans `file` from its start for the lines that equal one of the scan's
 // patterns and notes the stretches around them, at most `maxRanges` of them.
-Result<RemovalScan> scanForRemoval(const File& file, const PresenceScan& scan,
+Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan,
                                    std::size_t maxRanges);
 
 }  // namespace hushmark

@@ -87,9 +87,11 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
 // relative link is taken from the directory of the link.
 Result<ByteBuffer> resolveSymbolicLinks(std::string_view path);
 
-// A stretch of an open file: `length` bytes from `offset` on.
+// A stretch of an open file: `length` bytes from `offset` on. replaceFile
+// may close the file once its bytes are copied: Windows cannot put a new
+// file in the place of one that is still open.
 struct FileRange {
-  const File& file;
+  File& file;
   std::uint64_t offset;
   std::uint64_t length;
 };
@@ -113,6 +115,7 @@ struct FileRange {
 // write fails; any other content is written over the old, which is written
 // back if the new cannot be written whole. A device or a pipe is always
 // written to in place; a FIFO or a socket is refused (UnsupportedFileType).
+// Every other handle of this process on the file must be closed first.
 Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces);
 
