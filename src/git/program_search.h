@@ -44,7 +44,8 @@ bool searchProgram(std::basic_string_view<Char> name, std::basic_string_view<Cha
   std::basic_string<Char> candidate;
   auto tryDirectory = [&](View directory) {
     return forEachEntry(extensions, [&](View extension) {
-      candidate.assign(directory);
+      candidate.clear();
+      candidate.append(directory);
       if (!candidate.empty() && candidate.back() != '\\' && candidate.back() != '/') {
         candidate.push_back(static_cast<Char>('\\'));
       }

@@ -1,0 +1,459 @@
+// The git child on Windows: found the way the shell finds a command,
+// started with CreateProcessW inside a job object that ends it together
+// with this program, its two output streams read through overlapped named
+// pipes that one wait serves.
+#include <windows.h>
+
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "git/command_line.h"
+#include "git/process.h"
+#include "git/program_search.h"
+#include "runtime/buffer.h"
+#include "runtime/wtf8.h"
+
+namespace hushmark {
+
+namespace {
+
+// How much one read takes at most.
+constexpr DWORD readChunk = 256 * 1024;
+
+std::unexpected<Error> failFromLastError() {
+  return fail(errorFromSystem(static_cast<int>(::GetLastError())));
+}
+
+void closeQuietly(HANDLE& handle) {
+  if (handle != nullptr && handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+  handle = nullptr;
+}
+
+// A handle closed when the object goes.
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  ~OwnedHandle() { closeQuietly(handle_); }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  HANDLE* receive() { return &handle_; }
+  void reset(HANDLE handle) {
+    closeQuietly(handle_);
+    handle_ = handle;
+  }
+  HANDLE release() { return std::exchange(handle_, nullptr); }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The UTF-16 form of WTF-8 bytes; throws std::bad_alloc like the string.
+Result<std::wstring> widen(std::string_view bytes) {
+  Utf16Text text;
+  if (auto added = text.appendWtf8(bytes); !added) return fail(added.error());
+  std::u16string_view units = text.view();
+  return std::wstring(reinterpret_cast<const wchar_t*>(units.data()), units.size());
+}
+
+Result<std::wstring> environmentVariable(const wchar_t* name) {
+  try {
+    std::wstring value;
+    DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
+    while (size > 0) {
+      value.resize(size);
+      DWORD got = ::GetEnvironmentVariableW(name, value.data(), size);
+      if (got < size) {
+        value.resize(got);
+        break;
+      }
+      size = got;
+    }
+    return value;
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+}
+
+bool isFile(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool isBatchFile(std::wstring_view path) {
+  if (path.size() < 4) return false;
+  std::wstring_view extension = path.substr(path.size() - 4);
+  auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c; };
+  std::wstring folded;
+  for (wchar_t c : extension) folded.push_back(static_cast<wchar_t>(lower(c)));
+  return folded == L".bat" || folded == L".cmd";
+}
+
+// The full path of the program that the shell would run for `name`;
+// FileNotFound when there is none.
+Result<std::wstring> findProgram(std::wstring_view name) {
+  auto path = environmentVariable(L"PATH");
+  if (!path) return fail(path.error());
+  auto extensions = environmentVariable(L"PATHEXT");
+  if (!extensions) return fail(extensions.error());
+  try {
+    std::wstring found;
+    bool any = searchProgram<wchar_t>(name, *path, *extensions, [&](const std::wstring& candidate) {
+      if (!isFile(candidate)) return false;
+      found = candidate;
+      return true;
+    });
+    if (!any) return fail(Error::FileNotFound);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+      DWORD length =
+          ::GetFullPathNameW(found.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+      if (length == 0) return failFromLastError();
+      if (length < full.size()) {
+        full.resize(length);
+        return full;
+      }
+      full.resize(length);
+    }
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+}
+
+// A name that no other pipe of this machine has.
+std::wstring uniquePipeName() {
+  static unsigned counter = 0;
+  LARGE_INTEGER now;
+  ::QueryPerformanceCounter(&now);
+  std::wstring name = L"\\\\.\\pipe\\hushmark-";
+  for (unsigned long long part : {static_cast<unsigned long long>(::GetCurrentProcessId()),
+                                  static_cast<unsigned long long>(++counter),
+                                  static_cast<unsigned long long>(now.QuadPart)}) {
+    do {
+      name.push_back(L"0123456789abcdef"[part & 15]);
+      part >>= 4;
+    } while (part != 0);
+    name.push_back(L'-');
+  }
+  name.push_back(L'p');
+  return name;
+}
+
+// A pipe whose reading end, for this process, reads asynchronously and is
+// not inherited, and whose writing end, for the child, is inheritable.
+Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
+  std::wstring name;
+  try {
+    name = uniquePipeName();
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+  readEnd.reset(::CreateNamedPipeW(
+      name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
+      bufferSize, 0, nullptr));
+  if (readEnd.get() == INVALID_HANDLE_VALUE) return failFromLastError();
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  writeEnd.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (writeEnd.get() == INVALID_HANDLE_VALUE) return failFromLastError();
+  return {};
+}
+
+// The child's command line and the program that reads it. A batch file is
+// run by cmd.exe, with its words quoted for cmd first.
+struct Launch {
+  std::wstring application;
+  std::wstring commandLine;
+};
+
+Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::string_view> argv) {
+  try {
+    std::vector<std::wstring> words;
+    for (std::size_t i = 1; i < argv.size(); ++i) {
+      auto word = widen(argv[i]);
+      if (!word) return fail(word.error());
+      words.push_back(std::move(*word));
+    }
+    Launch launch;
+    if (!isBatchFile(program)) {
+      launch.application = program;
+      launch.commandLine = L"\"" + program + L"\"";
+      for (const std::wstring& word : words)
+        appendCommandLineWord<wchar_t>(launch.commandLine, word);
+      return launch;
+    }
+    for (const std::wstring& word : words) {
+      if (!batchWordCarried<wchar_t>(word)) return fail(Error::InvalidArgument);
+    }
+    std::wstring system(MAX_PATH, L'\0');
+    UINT length = ::GetSystemDirectoryW(system.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return failFromLastError();
+    system.resize(length);
+    launch.application = system + L"\\cmd.exe";
+    // /d: no AutoRun commands; /v:off: no delayed expansion of !NAME!;
+    // /s /c: the text between the first and the last quote is the command.
+    std::wstring inner;
+    appendBatchWord<wchar_t>(inner, program);
+    for (const std::wstring& word : words) appendBatchWord<wchar_t>(inner, word);
+    launch.commandLine = L"cmd.exe /d /v:off /s /c \"" + inner + L"\"";
+    return launch;
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+}
+
+// The attribute list that limits what the child inherits to its three
+// standard handles.
+class InheritOnly {
+ public:
+  Status build(HANDLE* handles, std::size_t count) {
+    SIZE_T size = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    list_ = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(::operator new(size, std::nothrow));
+    if (list_ == nullptr) return fail(Error::OutOfMemory);
+    if (!::InitializeProcThreadAttributeList(list_, 1, 0, &size)) {
+      ::operator delete(list_);
+      list_ = nullptr;
+      return failFromLastError();
+    }
+    if (!::UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                     count * sizeof(HANDLE), nullptr, nullptr)) {
+      return failFromLastError();
+    }
+    return {};
+  }
+  ~InheritOnly() {
+    if (list_ == nullptr) return;
+    ::DeleteProcThreadAttributeList(list_);
+    ::operator delete(list_);
+  }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
+// A job object that ends every process in it when its last handle closes,
+// which the system does for this process however it ends.
+Result<HANDLE> makeJob() {
+  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return failFromLastError();
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    DWORD code = ::GetLastError();
+    ::CloseHandle(job);
+    return fail(errorFromSystem(static_cast<int>(code)));
+  }
+  return job;
+}
+
+struct Reader {
+  HANDLE pipe = nullptr;
+  OVERLAPPED overlapped{};
+  bool pending = false;
+};
+
+}  // namespace
+
+struct ChildProcess::Handles {
+  HANDLE process = nullptr;
+  HANDLE job = nullptr;
+  Reader readers[2];
+  bool waited = false;
+
+  ~Handles() {
+    for (Reader& reader : readers) {
+      closeQuietly(reader.pipe);
+      closeQuietly(reader.overlapped.hEvent);
+    }
+    closeQuietly(process);
+    closeQuietly(job);
+  }
+};
+
+Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv) {
+  std::wstring name;
+  try {
+    auto wide = widen(argv.empty() ? std::string_view() : argv[0]);
+    if (!wide) return fail(wide.error());
+    name = std::move(*wide);
+  } catch (const std::bad_alloc&) {
+    return fail(Error::OutOfMemory);
+  }
+  auto program = findProgram(name);
+  if (!program) return fail(program.error());
+  auto launch = composeLaunch(*program, argv);
+  if (!launch) return fail(launch.error());
+
+  auto* handles = new (std::nothrow) Handles;
+  if (handles == nullptr) return fail(Error::OutOfMemory);
+  ChildProcess child(handles);  // closes whatever is opened below on failure
+
+  OwnedHandle outWrite;
+  OwnedHandle errWrite;
+  OwnedHandle outRead;
+  OwnedHandle errRead;
+  if (auto made = makePipe(1024 * 1024, outRead, outWrite); !made) return fail(made.error());
+  if (auto made = makePipe(64 * 1024, errRead, errWrite); !made) return fail(made.error());
+  handles->readers[0].pipe = outRead.release();
+  handles->readers[1].pipe = errRead.release();
+  for (Reader& reader : handles->readers) {
+    reader.overlapped.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (reader.overlapped.hEvent == nullptr) return failFromLastError();
+  }
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  OwnedHandle input;
+  input.reset(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (input.get() == INVALID_HANDLE_VALUE) return failFromLastError();
+
+  auto job = makeJob();
+  if (!job) return fail(job.error());
+  handles->job = *job;
+
+  HANDLE inherited[3] = {input.get(), outWrite.get(), errWrite.get()};
+  InheritOnly attributes;
+  if (auto built = attributes.build(inherited, 3); !built) return fail(built.error());
+
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = input.get();
+  startup.StartupInfo.hStdOutput = outWrite.get();
+  startup.StartupInfo.hStdError = errWrite.get();
+  startup.lpAttributeList = attributes.get();
+  PROCESS_INFORMATION created{};
+  // Suspended until it is in the job, so that nothing it starts escapes.
+  if (!::CreateProcessW(launch->application.c_str(), launch->commandLine.data(), nullptr, nullptr,
+                        TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                        nullptr, nullptr, &startup.StartupInfo, &created)) {
+    return failFromLastError();
+  }
+  handles->process = created.hProcess;
+  // Where this program runs in a job that allows no other (before Windows
+  // 8), the child goes on without one; it is still ended on every failure.
+  if (!::AssignProcessToJobObject(handles->job, created.hProcess)) closeQuietly(handles->job);
+  DWORD resumed = ::ResumeThread(created.hThread);
+  DWORD code = ::GetLastError();
+  ::CloseHandle(created.hThread);
+  if (resumed == static_cast<DWORD>(-1)) return fail(errorFromSystem(static_cast<int>(code)));
+  return child;
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : handles_(std::exchange(other.handles_, nullptr)) {}
+
+ChildProcess::~ChildProcess() {
+  if (handles_ == nullptr) return;
+  if (handles_->process != nullptr && !handles_->waited) {
+    ::TerminateProcess(handles_->process, 1);
+    ::WaitForSingleObject(handles_->process, INFINITE);
+  }
+  delete handles_;
+}
+
+namespace {
+
+struct Pipe {
+  Reader& reader;
+  ChildStream stream;
+  char* chunk;
+  bool open = true;
+};
+
+Status readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_view)> take) {
+  for (;;) {
+    HANDLE waits[2];
+    Pipe* owners[2];
+    DWORD count = 0;
+    for (Pipe& pipe : pipes) {
+      if (!pipe.open) continue;
+      Reader& reader = pipe.reader;
+      if (!reader.pending) {
+        HANDLE event = reader.overlapped.hEvent;
+        reader.overlapped = OVERLAPPED{};
+        reader.overlapped.hEvent = event;
+        if (!::ReadFile(reader.pipe, pipe.chunk, readChunk, nullptr, &reader.overlapped)) {
+          DWORD code = ::GetLastError();
+          if (code == ERROR_BROKEN_PIPE) {
+            pipe.open = false;
+            continue;
+          }
+          if (code != ERROR_IO_PENDING) return fail(errorFromSystem(static_cast<int>(code)));
+        }
+        // Finished at once or not, the result is taken below; the event is
+        // set either way.
+        reader.pending = true;
+      }
+      waits[count] = reader.overlapped.hEvent;
+      owners[count++] = &pipe;
+    }
+    if (count == 0) return {};
+    DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+    if (woke >= WAIT_OBJECT_0 + count) return failFromLastError();
+    // Every finished read is taken, so a busy stream cannot starve the other.
+    for (DWORD i = 0; i < count; ++i) {
+      Pipe& pipe = *owners[i];
+      Reader& reader = pipe.reader;
+      DWORD got = 0;
+      if (!::GetOverlappedResult(reader.pipe, &reader.overlapped, &got, FALSE)) {
+        DWORD code = ::GetLastError();
+        if (code == ERROR_IO_INCOMPLETE) continue;
+        reader.pending = false;
+        if (code == ERROR_BROKEN_PIPE) {
+          pipe.open = false;
+          continue;
+        }
+        return fail(errorFromSystem(static_cast<int>(code)));
+      }
+      reader.pending = false;
+      // A writer may write nothing at all; that is no piece.
+      if (got == 0) continue;
+      if (auto taken = take(pipe.stream, std::string_view(pipe.chunk, got)); !taken) return taken;
+    }
+  }
+}
+
+}  // namespace
+
+Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view)> take) {
+  // One piece of room for each pipe, as both reads are outstanding at once.
+  ByteBuffer room;
+  if (auto reserved = room.reserveExtra(2 * readChunk); !reserved) return reserved;
+  Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room.spare()},
+                   {handles_->readers[1], ChildStream::Error, room.spare() + readChunk}};
+  Status status = readPipes(pipes, take);
+  // No read may still be filling the room once it goes.
+  for (Reader& reader : handles_->readers) {
+    if (!reader.pending) continue;
+    ::CancelIoEx(reader.pipe, &reader.overlapped);
+    DWORD got = 0;
+    ::GetOverlappedResult(reader.pipe, &reader.overlapped, &got, TRUE);
+    reader.pending = false;
+  }
+  return status;
+}
+
+Result<Termination> ChildProcess::wait() {
+  if (::WaitForSingleObject(handles_->process, INFINITE) != WAIT_OBJECT_0) {
+    return failFromLastError();
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(handles_->process, &code)) return failFromLastError();
+  handles_->waited = true;
+  Termination termination;
+  // A status with both severity bits set is the system's report of a crash
+  // (an access violation, an unhandled exception), not an exit code.
+  if ((code & 0xC0000000u) != 0xC0000000u) {
+    termination.exited = true;
+    termination.code = static_cast<std::uint8_t>(code & 0xff);
+  }
+  return termination;
+}
+
+}  // namespace hushmark
