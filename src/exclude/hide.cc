@@ -105,6 +105,9 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
       continue;
     }
     if (found->summary.complete && found->summary.writtenForm) {
+      // Nothing kept: the file is not needed for the copy, and it may not
+      // be open while it is replaced.
+      if (found->kept.empty()) file->reset();
       return writeExcludeFile(path, found->kept, {});
     }
 

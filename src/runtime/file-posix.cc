@@ -282,6 +282,10 @@ Status createDirectories(std::string_view directory) {
   return {};
 }
 
+void DirectoryLock::unlock(NativeFile handle) {
+  ::close(handle);
+}
+
 Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   auto cpath = CPath::from(directory.empty() ? std::string_view(".") : directory);
   if (!cpath) return fail(cpath.error());
@@ -315,7 +319,7 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
     }
     return failFromErrno();
   }
-  return DirectoryLock(std::move(handle));
+  return DirectoryLock(handle.release());
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 
 #include "runtime/buffer.h"
 #include "runtime/error.h"
@@ -67,10 +68,29 @@ Status createDirectories(std::string_view directory);
 class DirectoryLock {
  public:
   DirectoryLock() = default;
-  explicit DirectoryLock(File directory) : directory_(std::move(directory)) {}
+  explicit DirectoryLock(NativeFile handle) : handle_(handle), held_(true) {}
+  ~DirectoryLock() {
+    if (held_) unlock(handle_);
+  }
+  DirectoryLock(DirectoryLock&& other) noexcept
+      : handle_(other.handle_), held_(std::exchange(other.held_, false)) {}
+  DirectoryLock& operator=(DirectoryLock&& other) noexcept {
+    if (this != &other) {
+      if (held_) unlock(handle_);
+      handle_ = other.handle_;
+      held_ = std::exchange(other.held_, false);
+    }
+    return *this;
+  }
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
 
  private:
-  File directory_;
+  // Gives the lock back and closes its handle; each platform's own.
+  static void unlock(NativeFile handle);
+
+  NativeFile handle_{};
+  bool held_ = false;
 };
 
 // How long lockDirectory waits for a lock that another process holds.
