@@ -1,0 +1,103 @@
+// A stand-in for git.exe on Windows, answering from files that the test
+// puts next to it. Every call appends its word count and its words, each
+// as WTF-8 and NUL-terminated, to "calls". For the first word W it then
+// writes "W.errsize" bytes of 'e' and the file "W.err" to standard error,
+// "W.outsize" bytes of 'o' and the file "W.out" to standard output, sleeps
+// for good if "W.hang" exists, and exits with the number in "W.code" (0
+// without).
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring here;
+
+std::string wtf8(const wchar_t* text) {
+  std::string out;
+  for (const wchar_t* at = text; *at != 0; ++at) {
+    unsigned point = static_cast<unsigned short>(*at);
+    unsigned next = static_cast<unsigned short>(at[1]);
+    if (point >= 0xd800 && point < 0xdc00 && next >= 0xdc00 && next < 0xe000) {
+      point = 0x10000 + ((point - 0xd800) << 10) + (next - 0xdc00);
+      ++at;
+    }
+    if (point < 0x80) {
+      out += static_cast<char>(point);
+    } else if (point < 0x800) {
+      out += static_cast<char>(0xc0 | (point >> 6));
+      out += static_cast<char>(0x80 | (point & 0x3f));
+    } else if (point < 0x10000) {
+      out += static_cast<char>(0xe0 | (point >> 12));
+      out += static_cast<char>(0x80 | ((point >> 6) & 0x3f));
+      out += static_cast<char>(0x80 | (point & 0x3f));
+    } else {
+      out += static_cast<char>(0xf0 | (point >> 18));
+      out += static_cast<char>(0x80 | ((point >> 12) & 0x3f));
+      out += static_cast<char>(0x80 | ((point >> 6) & 0x3f));
+      out += static_cast<char>(0x80 | (point & 0x3f));
+    }
+  }
+  return out;
+}
+
+bool readFile(const std::wstring& name, std::string& content) {
+  HANDLE file = CreateFileW((here + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) content.append(chunk, got);
+  CloseHandle(file);
+  return true;
+}
+
+void writeAll(HANDLE to, const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD wrote = 0;
+    if (!WriteFile(to, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &wrote,
+                   nullptr)) {
+      ExitProcess(99);
+    }
+    done += wrote;
+  }
+}
+
+void writeStream(HANDLE to, const std::wstring& word, const wchar_t* suffix, char fill) {
+  std::string content;
+  if (readFile(word + suffix + L"size", content)) {
+    std::size_t count = std::strtoull(content.c_str(), nullptr, 10);
+    std::string block(65536, fill);
+    for (; count >= block.size(); count -= block.size()) writeAll(to, block);
+    writeAll(to, block.substr(0, count));
+  }
+  content.clear();
+  if (readFile(word + suffix, content)) writeAll(to, content);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  here.assign(path, length);
+  here.resize(here.find_last_of(L"\\/") + 1);
+
+  std::string log = std::to_string(argc - 1) + '\0';
+  for (int i = 1; i < argc; ++i) log += wtf8(argv[i]) + '\0';
+  // Runs at the same time append to the one log.
+  HANDLE calls = CreateFileW((here + L"calls").c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+  writeAll(calls, log);
+  CloseHandle(calls);
+
+  std::wstring word = argc > 1 ? argv[1] : L"";
+  writeStream(GetStdHandle(STD_ERROR_HANDLE), word, L".err", 'e');
+  writeStream(GetStdHandle(STD_OUTPUT_HANDLE), word, L".out", 'o');
+  std::string ignored;
+  if (readFile(word + L".hang", ignored)) Sleep(INFINITE);
+  std::string code;
+  return readFile(word + L".code", code) ? std::atoi(code.c_str()) : 0;
+}
