@@ -13,6 +13,7 @@
 #include "git/process.h"
 #include "git/program_search.h"
 #include "runtime/buffer.h"
+#include "runtime/interrupt.h"
 #include "runtime/wtf8.h"
 
 namespace hushmark {
@@ -335,6 +336,11 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
     return failFromLastError();
   }
   handles->process = created.hProcess;
+  {
+    // An interruption from here on ends the child first.
+    DeferredInterrupts deferred;
+    setInterruptibleChild(reinterpret_cast<std::intptr_t>(created.hProcess));
+  }
   // Where this program runs in a job that allows no other (before Windows
   // 8), the child goes on without one; it is still ended on every failure.
   if (!::AssignProcessToJobObject(handles->job, created.hProcess)) closeQuietly(handles->job);
@@ -350,6 +356,10 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 ChildProcess::~ChildProcess() {
   if (handles_ == nullptr) return;
+  if (handles_->process != nullptr) {
+    DeferredInterrupts deferred;
+    setInterruptibleChild(0);
+  }
   if (handles_->process != nullptr && !handles_->waited) {
     ::TerminateProcess(handles_->process, 1);
     ::WaitForSingleObject(handles_->process, INFINITE);

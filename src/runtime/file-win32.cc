@@ -10,6 +10,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/file.h"
+#include "runtime/interrupt.h"
 #include "runtime/output.h"
 #include "runtime/windows_path.h"
 #include "runtime/wtf8.h"
@@ -164,7 +165,7 @@ bool sameFile(const File& a, const File& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
-// Writes straight into an existing file that is no disk file (a device).
+// Writes straight into an existing file that is a device.
 Status writeInPlace(const WidePath& path, std::string_view bytePath,
                     std::span<const FileRange> kept, std::span<const std::string_view> pieces) {
   HANDLE handle = ::CreateFileW(path.get(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -256,68 +257,6 @@ Result<std::wstring> finalPath(HANDLE handle) {
   }
 }
 
-// The file that a write to `path` finally reaches: a symbolic link's
-// target, found by the system; any other path as it is, relative or not.
-Result<ByteBuffer> resolveLink(std::string_view path) {
-  ByteBuffer result;
-  DWORD attributes = attributesOf(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      !isDirectory(attributes)) {
-    auto wide = WidePath::from(path);
-    if (!wide) return fail(wide.error());
-    HANDLE handle = openForInspection(*wide);
-    if (handle != INVALID_HANDLE_VALUE) {
-      auto final = finalPath(handle);
-      ::CloseHandle(handle);
-      if (!final) return fail(final.error());
-      std::u16string_view units(reinterpret_cast<const char16_t*>(final->data()), final->size());
-      if (auto added = appendWtf8(result, units); !added) return fail(added.error());
-      return result;
-    }
-  }
-  if (auto added = result.append(path); !added) return fail(added.error());
-  return result;
-}
-
-// Holds back Ctrl-C and Ctrl-Break while the temporary file exists, so that
-// it is always removed or renamed into place first; one that arrived
-// meanwhile ends the process afterwards, as it would have. A closing
-// console ends the process once its handler returns: the handler waits
-// (not longer than the system allows) for the file to be in place.
-class DeferConsoleInterrupts {
- public:
-  DeferConsoleInterrupts() {
-    done_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    active_ = this;
-    ::SetConsoleCtrlHandler(onEvent, TRUE);
-  }
-  ~DeferConsoleInterrupts() {
-    if (done_ != nullptr) ::SetEvent(done_);
-    ::SetConsoleCtrlHandler(onEvent, FALSE);
-    active_ = nullptr;
-    if (done_ != nullptr) ::CloseHandle(done_);
-    if (interrupted_ != 0) ::ExitProcess(STATUS_CONTROL_C_EXIT);
-  }
-  DeferConsoleInterrupts(const DeferConsoleInterrupts&) = delete;
-  DeferConsoleInterrupts& operator=(const DeferConsoleInterrupts&) = delete;
-
- private:
-  static BOOL WINAPI onEvent(DWORD event) {
-    DeferConsoleInterrupts* active = active_;
-    if (active == nullptr) return FALSE;
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-      ::InterlockedExchange(&active->interrupted_, 1);
-      return TRUE;
-    }
-    if (active->done_ != nullptr) ::WaitForSingleObject(active->done_, 4000);
-    return FALSE;
-  }
-
-  static inline DeferConsoleInterrupts* volatile active_ = nullptr;
-  HANDLE done_ = nullptr;
-  volatile LONG interrupted_ = 0;
-};
-
 }  // namespace
 
 File::~File() {
@@ -344,7 +283,9 @@ Result<File> openForReading(std::string_view path) {
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return failFor(path);
   File file(handle);
-  if (::GetFileType(handle) == FILE_TYPE_DISK) {
+  DWORD type = ::GetFileType(handle);
+  if (type == FILE_TYPE_PIPE) return fail(Error::UnsupportedFileType);
+  if (type == FILE_TYPE_DISK) {
     BY_HANDLE_FILE_INFORMATION information;
     if (!::GetFileInformationByHandle(handle, &information)) return failFromLastError();
     if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return fail(Error::IsDir);
@@ -370,6 +311,29 @@ Result<std::size_t> readSome(const File& file, char* into, std::size_t capacity)
     return fail(errorFromSystem(static_cast<int>(code)));
   }
   return got;
+}
+
+// The system finds a link's final target; any other path stays as it was
+// given, relative or not.
+Result<ByteBuffer> resolveSymbolicLinks(std::string_view path) {
+  ByteBuffer result;
+  DWORD attributes = attributesOf(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+      !isDirectory(attributes)) {
+    auto wide = WidePath::from(path);
+    if (!wide) return fail(wide.error());
+    HANDLE handle = openForInspection(*wide);
+    if (handle != INVALID_HANDLE_VALUE) {
+      auto final = finalPath(handle);
+      ::CloseHandle(handle);
+      if (!final) return fail(final.error());
+      std::u16string_view units(reinterpret_cast<const char16_t*>(final->data()), final->size());
+      if (auto added = appendWtf8(result, units); !added) return fail(added.error());
+      return result;
+    }
+  }
+  if (auto added = result.append(path); !added) return fail(added.error());
+  return result;
 }
 
 std::string_view directoryPart(std::string_view path) {
@@ -461,15 +425,18 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   DirectoryLock lock(mutex);
   // A run that ended while holding it (abandoned) left nothing half done:
   // its rewrite is one rename.
-  DWORD waited = ::WaitForSingleObject(mutex, INFINITE);
+  DWORD waited = ::WaitForSingleObject(mutex, static_cast<DWORD>(lockPatienceSeconds) * 1000);
+  if (waited == WAIT_TIMEOUT) return fail(Error::ExcludeFileLocked);
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return failFromLastError();
   return std::optional<DirectoryLock>(std::move(lock));
 }
 
 Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces) {
-  DeferConsoleInterrupts deferred;
-  auto target = resolveLink(path);
+  // The temporary file is always removed or renamed into place before an
+  // interruption can end the process.
+  DeferredInterrupts deferred;
+  auto target = resolveSymbolicLinks(path);
   if (!target) return fail(target.error());
   std::string_view targetBytes = target->view();
   auto targetPath = WidePath::from(targetBytes);
@@ -489,7 +456,8 @@ Status replaceFile(std::string_view path, std::span<const FileRange> kept,
     BY_HANDLE_FILE_INFORMATION information{};
     bool known = ::GetFileInformationByHandle(handle, &information);
     ::CloseHandle(handle);
-    // A device or a pipe is written to, never replaced.
+    if (type == FILE_TYPE_PIPE) return fail(Error::UnsupportedFileType);
+    // A device is written to, never replaced.
     if (type != FILE_TYPE_DISK) return writeInPlace(*targetPath, targetBytes, kept, pieces);
     // A new file would leave the file's other names with the old content.
     if (known && information.nNumberOfLinks > 1) {
