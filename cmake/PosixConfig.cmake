@@ -1,0 +1,41 @@
+# Included by every build of the program's sources (the program's own and
+# the fuzz targets'), which then add ${CMAKE_CURRENT_BINARY_DIR}/generated to
+# their include path.
+#
+# The POSIX files use a few extras where the system offers them (Linux
+# does), each found by a check of what the system declares, never by its
+# name; without one a portable route is taken. HUSHMARK_PORTABLE_POSIX makes
+# every check answer "absent", so that the portable routes are built and
+# tested on a system that has the extras.
+option(HUSHMARK_PORTABLE_POSIX "Use only the portable POSIX routes, even where extras exist" OFF)
+set(hushmark_posix_extras
+  HUSHMARK_HAVE_PIPE2 HUSHMARK_HAVE_COPY_FILE_RANGE HUSHMARK_HAVE_F_SETPIPE_SZ)
+if(WIN32 OR HUSHMARK_PORTABLE_POSIX)
+  foreach(extra IN LISTS hushmark_posix_extras)
+    set(${extra} 0)
+  endforeach()
+else()
+  include(CheckSymbolExists)
+  include(CheckCXXSourceCompiles)
+  check_symbol_exists(pipe2 "fcntl.h;unistd.h" HUSHMARK_HAVE_PIPE2)
+  check_symbol_exists(F_SETPIPE_SZ "fcntl.h" HUSHMARK_HAVE_F_SETPIPE_SZ)
+  # Declared with this signature, not only named: some C libraries have
+  # had a different one.
+  check_cxx_source_compiles([=[
+    #include <sys/types.h>
+    #include <unistd.h>
+    int main() {
+      off_t in = 0;
+      ssize_t (*copy)(int, off_t*, int, off_t*, size_t, unsigned) = &copy_file_range;
+      return copy(0, &in, 1, nullptr, 0, 0) < 0;
+    }]=] HUSHMARK_HAVE_COPY_FILE_RANGE)
+endif()
+foreach(extra IN LISTS hushmark_posix_extras)
+  if(${extra})
+    set(${extra} 1)
+  else()
+    set(${extra} 0)
+  endif()
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../src/posix_config.h.in
+  ${CMAKE_CURRENT_BINARY_DIR}/generated/posix_config.h @ONLY)
