@@ -8,6 +8,8 @@
 
 #include "git/command_line.h"
 #include "git/program_search.h"
+#include "runtime/command_line.h"
+#include "runtime/wtf8.h"
 
 namespace hushmark {
 namespace {
@@ -19,26 +21,28 @@ std::string commandLine(const std::vector<std::string>& words,
   return line;
 }
 
-TEST(CommandLineTest, QuotesOnlyWhatTheRuntimeWouldSplitOrStrip) {
-  struct Case {
-    std::string word;
-    std::string quoted;
-  };
-  for (const Case& c : std::vector<Case>{
-           {"plain", "plain"},
-           {"", "\"\""},
-           {"a b", "\"a b\""},
-           {"tab\there", "\"tab\there\""},
-           {"say \"hi\"", "\"say \\\"hi\\\"\""},
-           {"C:\\dir\\", "C:\\dir\\"},
-           {"C:\\my dir\\", "\"C:\\my dir\\\\\""},
-           {"a\\\\\"b", "\"a\\\\\\\\\\\"b\""},
-           {"back\\slash", "back\\slash"},
-           {"caf\xc3\xa9", "caf\xc3\xa9"},
-       }) {
-    EXPECT_EQ(commandLine({c.word}, appendCommandLineWord<char>), c.quoted) << c.word;
+// Every word comes back from the C runtime's splitting as it went in.
+TEST(CommandLineTest, EveryWordSurvivesTheRuntimesSplitting) {
+  const std::vector<std::string> words = {
+      "plain",        "",          "a b",       "tab\there",    "say \"hi\"",
+      "\"",           "\"\"",      "C:\\dir\\", "C:\\my dir\\", "a\\\\\"b",
+      "back\\slash",  "\\\\",      "end\\\"",   "--x=\"y z\"",  "caf\xc3\xa9",
+      "\xed\xa0\x80", "line\nfeed"};
+  Utf16Text word;
+  std::u16string line = u"p";
+  for (const std::string& text : words) {
+    word.clear();
+    ASSERT_TRUE(word.appendWtf8(text));
+    appendCommandLineWord<char16_t>(line, word.view());
   }
-  EXPECT_EQ(commandLine({"a", "", "b c"}, appendCommandLineWord<char>), "a \"\" \"b c\"");
+  auto split = CommandLineArgs::split(line);
+  ASSERT_TRUE(split);
+  std::vector<std::string> back;
+  for (char* arg : split->args().subspan(1)) back.emplace_back(arg);
+  EXPECT_EQ(back, words);
+  // Only what needs them gets quotes.
+  EXPECT_EQ(commandLine({"a", "b\\c", "", "d e"}, appendCommandLineWord<char>),
+            "a b\\c \"\" \"d e\"");
 }
 
 TEST(CommandLineTest, BatchWordsKeepCmdOperatorsAndVariablesInert) {
