@@ -233,6 +233,29 @@ TEST(ListWithStandInGitTest, FailedLsFilesPrintsNoPatterns) {
   EXPECT_EQ(fake.log(), "rev-parse --git-path info/exclude\nls-files -v -z\n");
 }
 
+// git writes its listing in bursts with pauses between, so that list reads
+// it in several pieces, cut inside a tag, inside a path and inside an entry
+// that is not listed; then it fails, or succeeds.
+TEST(ListWithStandInGitTest, EntriesSplitAcrossReads) {
+  for (const char* end : {"exit 128", "exit 0"}) {
+    SCOPED_TRACE(end);
+    FakeGit fake;
+    writeFile(fake.bin / "exclude", "p\n");
+    installFakeGit(
+        fake, std::string("case \"$1\" in\n"
+                          "rev-parse) echo exclude ;;\n"
+                          "ls-files) printf 'S'; sleep 0.2; printf ' a\\0S b'; sleep 0.2;\n"
+                          "  printf 'c\\0H x'; sleep 0.2; printf 'y\\0S d\\0'; echo oops >&2; ") +
+                  end + " ;;\nesac\n");
+    RunResult result = hushmark({"list"}, fake.options(fake.bin.path()));
+    if (std::string(end) == "exit 0") {
+      expectListed(result, "hide\tp\nfreeze\ta\nfreeze\tbc\nfreeze\td\n");
+    } else {
+      expectFailure(result, "hushmark: oops\n");
+    }
+  }
+}
+
 TEST(ListWithStandInGitTest, FailedLookupRunsNoLsFiles) {
   FakeGit fake;
   installFakeGit(fake, "echo 'fatal: no' >&2\nexit 128\n");
