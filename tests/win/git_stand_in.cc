@@ -4,7 +4,8 @@
 // writes "W.errsize" bytes of 'e' and the file "W.err" to standard error,
 // "W.outsize" bytes of 'o' and the file "W.out" to standard output, sleeps
 // for good if "W.hang" exists, and exits with the number in "W.code" (0
-// without).
+// without). Each call also leaves "context": its working directory, the
+// value of HUSHMARK_PROBE and what it read from standard input, one a line.
 #include <windows.h>
 
 #include <cstdlib>
@@ -93,11 +94,30 @@ int wmain(int argc, wchar_t** argv) {
   writeAll(calls, log);
   CloseHandle(calls);
 
+  wchar_t cwd[MAX_PATH];
+  DWORD cwdLength = GetCurrentDirectoryW(MAX_PATH, cwd);
+  wchar_t probe[256];
+  DWORD probeLength = GetEnvironmentVariableW(L"HUSHMARK_PROBE", probe, 256);
+  std::string input;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    input.append(chunk, got);
+  }
+  HANDLE context = CreateFileW((here + L"context").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+  writeAll(context, wtf8(std::wstring(cwd, cwdLength).c_str()) + "\n" +
+                        wtf8(std::wstring(probe, probeLength < 256 ? probeLength : 0).c_str()) +
+                        "\n" + input);
+  CloseHandle(context);
+
   std::wstring word = argc > 1 ? argv[1] : L"";
   writeStream(GetStdHandle(STD_ERROR_HANDLE), word, L".err", 'e');
   writeStream(GetStdHandle(STD_OUTPUT_HANDLE), word, L".out", 'o');
   std::string ignored;
   if (readFile(word + L".hang", ignored)) Sleep(INFINITE);
   std::string code;
-  return readFile(word + L".code", code) ? std::atoi(code.c_str()) : 0;
+  if (!readFile(word + L".code", code)) return 0;
+  // Codes up to 2^32 - 1, the system's crash statuses among them.
+  ExitProcess(static_cast<UINT>(std::strtoull(code.c_str(), nullptr, 10)));
 }

@@ -69,6 +69,8 @@ TEST(WinRunner, JudgesHowGitEnded) {
        "hushmark: error: one\r\n\terror: two\n", 1},
       {"high exit code", "", "boom\n", "255", "hushmark: boom\n", 1},
       {"exit code 256 reads as 0", "", "", "256", "", 0},
+      // 0xC0000100: a crash, whatever its low 8 bits say.
+      {"crash status", "", "", "3221225728", "hushmark: git command failed\n", 1},
       {"empty diagnostic", "", "", "1", "hushmark: git command failed\n", 1},
       {"standard output never shown", "fatal: on stdout\n", "", "1",
        "hushmark: git command failed\n", 1},
@@ -174,6 +176,17 @@ TEST(WinRunner, ArgumentsReachGitUnchanged) {
   std::vector<std::string> expected = {"update-index", "--skip-worktree", "--"};
   expected.insert(expected.end(), names.begin(), names.end());
   EXPECT_EQ(git.calls(), Calls{expected});
+}
+
+TEST(WinRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
+  StandInGit git;
+  TempDir work;
+  fs::create_directory(work / "a dir");
+  RunOptions options = git.options(work / "a dir");
+  options.input = "must not reach git\n";
+  options.env["HUSHMARK_PROBE"] = "a b\tc=d'\"\\";
+  expectRun(hushmark({"freeze", "a"}, options), "", "", 0);
+  EXPECT_EQ(readFile(git.bin() + "/context"), windowsPath(work / "a dir") + "\na b\tc=d'\"\\\n");
 }
 
 // The current directory comes before the path; a batch file on the path
