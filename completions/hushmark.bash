@@ -1,9 +1,10 @@
 # bash completion for hushmark                              -*- shell-script -*-
 #
 # Completes the options and command words, and for each command what it
-# takes: untracked paths for hide, the hidden patterns for unhide, tracked
-# files not yet frozen for freeze and the frozen ones for unfreeze. Needs
-# nothing but bash itself.
+# takes: untracked paths for hide (relative to the repository's top, as
+# patterns with a slash are), the hidden patterns for unhide, tracked files
+# not yet frozen for freeze and the frozen ones for unfreeze. Needs nothing
+# but bash itself.
 
 # Removes the shell's quoting from the word being completed: backslash
 # escapes and single or double quotes, as far as they are typed.
@@ -129,7 +130,7 @@ _hushmark() {
   prefix=$(_hushmark_dequote "$cur")
   case $command in
     hide)
-      _hushmark_add "$prefix" < <(git ls-files -z --others --exclude-standard --directory 2>/dev/null)
+      _hushmark_add "$prefix" < <(git ls-files -z --others --exclude-standard --directory --full-name -- ':/' 2>/dev/null)
       ;;
     unhide)
       _hushmark_add "$prefix" < <(_hushmark_listed hide)

@@ -1,5 +1,6 @@
 # fish completion for hushmark: options, command words, and for each command
-# what it takes: untracked paths for hide, the hidden patterns for unhide,
+# what it takes: untracked paths for hide (relative to the repository's top,
+# as patterns with a slash are), the hidden patterns for unhide,
 # tracked files not yet frozen for freeze and the frozen ones for unfreeze.
 
 set -l commands hide unhide freeze unfreeze list
@@ -28,7 +29,7 @@ complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a freeze -d
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a unfreeze -d 'Clear skip-worktree from tracked files'
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a list -d 'List hidden patterns and frozen paths'
 complete -c hushmark -n "__fish_seen_subcommand_from $commands" -s h -l help -d 'Show the usage'
-complete -c hushmark -n "__fish_seen_subcommand_from hide" -a '(git ls-files -z --others --exclude-standard --directory 2>/dev/null | string split0)' -d 'Untracked'
+complete -c hushmark -n "__fish_seen_subcommand_from hide" -a '(git ls-files -z --others --exclude-standard --directory --full-name -- :/ 2>/dev/null | string split0)' -d 'Untracked'
 complete -c hushmark -n "__fish_seen_subcommand_from unhide" -a '(__hushmark_listed hide)' -d 'Hidden'
 complete -c hushmark -n "__fish_seen_subcommand_from freeze" -a '(__hushmark_unfrozen)' -d 'Tracked'
 complete -c hushmark -n "__fish_seen_subcommand_from unfreeze" -a '(__hushmark_listed freeze)' -d 'Frozen'

@@ -28,7 +28,7 @@ git add -A
 git commit -qm init
 hushmark freeze 'docs/b c.md' $'line\nfeed'
 hushmark hide '*.log' 'with space/'
-touch 'notes one.txt'
+touch 'notes one.txt' src/new.tmp
 
 fail() {
   printf 'FAIL %s\n  expected: %q\n  got:      %q\n' "$1" "$2" "$3"
@@ -57,7 +57,7 @@ bash_cases=(
   "hushmark freeze -- -" '-dash'
   "hushmark unfreeze ''" $'docs/b\\ c.md\n$\'line\\nfeed\''
   "hushmark unhide ''" $'\\*.log\nwith\\ space/'
-  "hushmark hide ''" 'notes\ one.txt'
+  "hushmark hide ''" $'notes\\ one.txt\nsrc/new.tmp'
   "hushmark list ''" ''
   "hushmark nosuch ''" ''
 )
@@ -82,6 +82,13 @@ for ((i = 0; i < ${#bash_cases[@]}; i += 2)); do
   answer=${answer%$'\n'}
   [[ $answer == "${bash_cases[i + 1]}" ]] || fail "bash: ${bash_cases[i]}" "${bash_cases[i + 1]}" "$answer"
 done
+
+# From a subdirectory, hide still offers paths from the repository's top.
+got=$(cd src && bash --norc --noprofile -c 'source "$1"
+  COMP_WORDS=(hushmark hide "") COMP_CWORD=2
+  _hushmark
+  printf "%s\n" "${COMPREPLY[@]}"' bash "$share/bash-completion/completions/hushmark")
+[[ $got == $'notes\\ one.txt\nsrc/new.tmp' ]] || fail 'bash: hide in src/' $'notes\\ one.txt\nsrc/new.tmp' "$got"
 
 commands=$'freeze\nhide\nlist\nunfreeze\nunhide'
 
