@@ -104,8 +104,9 @@ int wmain(int argc, wchar_t** argv) {
   while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk, sizeof chunk, &got, nullptr) && got > 0) {
     input.append(chunk, got);
   }
-  HANDLE context = CreateFileW((here + L"context").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, 0, nullptr);
+  HANDLE context =
+      CreateFileW((here + L"context").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_ALWAYS, 0, nullptr);
   writeAll(context, wtf8(std::wstring(cwd, cwdLength).c_str()) + "\n" +
                         wtf8(std::wstring(probe, probeLength < 256 ? probeLength : 0).c_str()) +
                         "\n" + input);
