@@ -313,23 +313,26 @@ Result<std::size_t> readSome(const File& file, char* into, std::size_t capacity)
   return got;
 }
 
-// The system finds a link's final target; any other path stays as it was
-// given, relative or not.
+// The system names the file that a handle finally reaches, whether the
+// path went through a symbolic link (which Wine shows without its reparse
+// attribute) or not; a path that opens no file, or whose final name the
+// system cannot tell, stays as it was given.
 Result<ByteBuffer> resolveSymbolicLinks(std::string_view path) {
   ByteBuffer result;
   DWORD attributes = attributesOf(path);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-      !isDirectory(attributes)) {
+  if (attributes != INVALID_FILE_ATTRIBUTES && !isDirectory(attributes)) {
     auto wide = WidePath::from(path);
     if (!wide) return fail(wide.error());
     HANDLE handle = openForInspection(*wide);
     if (handle != INVALID_HANDLE_VALUE) {
       auto final = finalPath(handle);
       ::CloseHandle(handle);
-      if (!final) return fail(final.error());
-      std::u16string_view units(reinterpret_cast<const char16_t*>(final->data()), final->size());
-      if (auto added = appendWtf8(result, units); !added) return fail(added.error());
-      return result;
+      if (!final && final.error() == Error::OutOfMemory) return fail(final.error());
+      if (final) {
+        std::u16string_view units(reinterpret_cast<const char16_t*>(final->data()), final->size());
+        if (auto added = appendWtf8(result, units); !added) return fail(added.error());
+        return result;
+      }
     }
   }
   if (auto added = result.append(path); !added) return fail(added.error());

@@ -286,6 +286,21 @@ TEST(WinExclude, RelativePathWithForwardSlashes) {
   EXPECT_EQ(readFile(git.dir() + "/.git/info/exclude"), "x\n");
 }
 
+// Wine shows a Unix symbolic link without its reparse attribute; the
+// program still writes the file it finally names.
+TEST(WinExclude, SymbolicLinkStaysAndTargetChanges) {
+  StandInGit git;
+  fs::create_directories(git.dir() + "/real");
+  writeFile(git.dir() + "/real/exclude", "a\n");
+  fs::create_symlink("real/exclude", git.dir() + "/link");
+  git.excludeAt(git.dir() + "/link");
+  expectRun(hushmark({"hide", "b"}, git.options()), "", "", 0);
+  expectRun(hushmark({"unhide", "a"}, git.options()), "", "", 0);
+  EXPECT_TRUE(fs::is_symlink(git.dir() + "/link"));
+  EXPECT_EQ(readFile(git.dir() + "/real/exclude"), "b\n");
+  EXPECT_EQ(fs::directory_iterator(git.dir() + "/real")->path().filename(), "exclude");
+}
+
 TEST(WinExclude, FileErrorsKeepTheirNames) {
   StandInGit git;
   git.excludeAt(git.dir() + "/info/exclude");
