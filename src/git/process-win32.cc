@@ -40,7 +40,6 @@ class OwnedHandle {
   OwnedHandle(const OwnedHandle&) = delete;
   OwnedHandle& operator=(const OwnedHandle&) = delete;
   HANDLE get() const { return handle_; }
-  HANDLE* receive() { return &handle_; }
   void reset(HANDLE handle) {
     closeQuietly(handle_);
     handle_ = handle;

@@ -3,8 +3,6 @@
 // Windows has: the search for git.exe and git.bat, the command line that
 // carries every word, drive roots and backslashes in the exclude path, the
 // job that ends a git nobody waits for.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <filesystem>
 #include <optional>

@@ -1,12 +1,6 @@
 #include "win/e2e/stand_in_git.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <stdexcept>
-
-#include <gtest/gtest.h>
 
 namespace hushmark::test {
 
