@@ -419,6 +419,12 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   auto name = lockName(std::move(*final));
   if (!name) return fail(name.error());
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name->c_str());
+  if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
+    // Where the global namespace is closed to this user, runs in the same
+    // session still take turns.
+    name->replace(0, 6, L"Local");
+    mutex = ::CreateMutexW(nullptr, FALSE, name->c_str());
+  }
   if (mutex == nullptr) {
     // A mutex of that name made by another user, which this one may not
     // open: go on without a lock, as on a file system that offers none.
