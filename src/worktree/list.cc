@@ -88,13 +88,7 @@ Status FrozenPathFilter::take(std::string_view piece) {
     std::string_view head = piece.substr(0, end);
     if (!skipping_) {
       if (auto kept = partial_.append(head); !kept) return kept;
-      if (end == std::string_view::npos) {
-        if (partial_.size() >= 2 && !isFrozenEntry(partial_.view())) {
-          partial_.clear();
-          skipping_ = true;
-        }
-        return {};
-      }
+      if (end == std::string_view::npos) return checkPartial();
       if (auto listed = entry(partial_.view()); !listed) return listed;
       partial_.clear();
     }
@@ -108,13 +102,23 @@ Status FrozenPathFilter::take(std::string_view piece) {
     if (auto listed = entry(piece.substr(0, end)); !listed) return listed;
     piece.remove_prefix(end + 1);
   }
-  // An entry that goes on in the next piece: kept only while it may still
-  // be listed.
-  if (piece.size() >= 2 && !isFrozenEntry(piece)) {
+  // An entry that goes on in the next piece.
+  if (auto kept = partial_.append(piece); !kept) return kept;
+  return checkPartial();
+}
+
+// The start of an entry is kept only while the entry may still be listed,
+// and fails as soon as it can no longer fit under the cap, not when its end
+// arrives.
+Status FrozenPathFilter::checkPartial() {
+  if (partial_.size() < 2) return {};
+  if (!isFrozenEntry(partial_.view())) {
+    partial_.clear();
     skipping_ = true;
     return {};
   }
-  return partial_.append(piece);
+  if (partial_.size() >= left_) return fail(Error::StreamTooLong);
+  return {};
 }
 
 Status FrozenPathFilter::finish() {

@@ -38,6 +38,7 @@ class FrozenPathFilter {
 
  private:
   Status entry(std::string_view bytes);
+  Status checkPartial();
 
   ByteBuffer& out_;
   std::size_t left_;
