@@ -3,7 +3,8 @@
 // allocation failing. Every run must end with one of the program's texts
 // for that failure (or, where the failure was absorbed, the normal
 // result), never by a signal, an abort or a leak, and must leave the
-// exclude file with its old or its new content.
+// exclude file with its old or its new content. hide and unhide each write
+// by two routes: the old bytes kept as they are, or the content rebuilt.
 #include <filesystem>
 #include <iostream>
 #include <set>
@@ -39,7 +40,8 @@ TEST(AllocationFailureSweep, EveryRoute) {
       {"hide, appended", {"hide", "new"}, "a\n", "a\nnew\n"},
       {"hide, rebuilt", {"hide", "new"}, "a\r\n", "a\nnew\n"},
       {"hide, present", {"hide", "a"}, "a\n", "a\n"},
-      {"unhide", {"unhide", "a"}, "a\nb\n", "b\n"},
+      {"unhide, kept stretches", {"unhide", "a"}, "a\nb\n", "b\n"},
+      {"unhide, rebuilt", {"unhide", "a"}, "a\r\nb\r\n", "b\n"},
       {"list", {"list"}, "a\n", "a\n"},
       {"freeze", {"freeze", "tracked"}, "a\n", "a\n"},
       {"usage error", {"hide"}, "a\n", "a\n"},
