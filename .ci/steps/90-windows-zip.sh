@@ -30,4 +30,4 @@ foreign=$(grep -viE '^(kernel32|user32|advapi32|msvcrt|ucrtbase|api-ms-win-.*)\.
 
 answer=$(/usr/lib/wine/wine64 "$work/hushmark.exe" --version 2>/dev/null)
 [[ $answer == "hushmark $version" ]] || { printf 'hushmark.exe --version: %q\n' "$answer" >&2; exit 1; }
-echo "$(basename "$zip") ($(stat -c %s "$zip") bytes; hushmark.exe $(stat -c %s "$work/hushmark.exe") bytes, needs $(tr '\n' ' ' <<<"$dlls")): ok"
+echo "$(basename "$zip") ($(stat -c %s "$zip") bytes; hushmark.exe $(stat -c %s "$work/hushmark.exe") bytes, needs $(paste -sd " " <<<"$dlls")): ok"
