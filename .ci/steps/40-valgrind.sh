@@ -53,6 +53,7 @@ check 2 frobnicate
 check 1 freeze no-such-file    # git fails
 mv .git/info/exclude "$work/kept" && mkdir .git/info/exclude
 check 1 hide c                 # IsDir
+check 1 unhide c
 check 1 list
 rmdir .git/info/exclude && mv "$work/kept" .git/info/exclude
 cd "$work"
