@@ -1,14 +1,16 @@
 // A Windows-built test helper that starts a program with CreateProcessW, for
 // what a Linux harness cannot hand a Windows program through Wine:
 //
-//   launcher [--stderr-pipe NAME] [--closed-stdout] PROGRAM TAIL
+//   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout] PROGRAM TAIL
 //
 // The program's command line is PROGRAM in double quotes, a blank and TAIL,
 // in which \uXXXX stands for the UTF-16 unit XXXX (so that unpaired
 // surrogates can be passed). With --stderr-pipe the program's standard error
 // is a named pipe \\.\pipe\NAME whose bytes the launcher copies to its own
 // standard error; with --closed-stdout its standard output is a pipe whose
-// reading end is closed. The launcher's exit code is the program's, or 255
+// reading end is closed; with --nowait-stdout it is a small pipe in
+// non-blocking mode that the launcher starts reading only after a while and
+// copies to its own standard output. The launcher's exit code is the program's, or 255
 // when it cannot run it.
 #include <windows.h>
 
@@ -48,12 +50,15 @@ HANDLE inheritable(HANDLE handle) {
 int wmain(int argc, wchar_t** argv) {
   const wchar_t* pipeName = nullptr;
   bool closedStdout = false;
+  bool nowaitStdout = false;
   int next = 1;
   for (; next < argc; ++next) {
     if (std::wcscmp(argv[next], L"--stderr-pipe") == 0 && next + 1 < argc) {
       pipeName = argv[++next];
     } else if (std::wcscmp(argv[next], L"--closed-stdout") == 0) {
       closedStdout = true;
+    } else if (std::wcscmp(argv[next], L"--nowait-stdout") == 0) {
+      nowaitStdout = true;
     } else {
       break;
     }
@@ -86,6 +91,21 @@ int wmain(int argc, wchar_t** argv) {
     ::CloseHandle(reader);
   }
 
+  HANDLE slowReader = INVALID_HANDLE_VALUE;
+  if (nowaitStdout) {
+    const wchar_t* path = L"\\\\.\\pipe\\hushmark-test-nowait";
+    slowReader = ::CreateNamedPipeW(path, PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 64,
+                                    64, 0, nullptr);
+    if (slowReader == INVALID_HANDLE_VALUE) return failed("CreateNamedPipeW");
+    startup.hStdOutput = ::CreateFileW(path, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, &inherit,
+                                       OPEN_EXISTING, 0, nullptr);
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (startup.hStdOutput == INVALID_HANDLE_VALUE ||
+        !::SetNamedPipeHandleState(startup.hStdOutput, &mode, nullptr, nullptr)) {
+      return failed("making a non-blocking pipe");
+    }
+  }
+
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         nullptr, &startup, &process)) {
@@ -100,6 +120,16 @@ int wmain(int argc, wchar_t** argv) {
     while (::ReadFile(server, chunk, sizeof chunk, &got, nullptr) && got > 0) {
       DWORD written = 0;
       ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), chunk, got, &written, nullptr);
+    }
+  }
+  if (nowaitStdout) {
+    ::CloseHandle(startup.hStdOutput);
+    ::Sleep(300);
+    char chunk[4096];
+    DWORD got = 0;
+    while (::ReadFile(slowReader, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+      DWORD written = 0;
+      ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), chunk, got, &written, nullptr);
     }
   }
   ::WaitForSingleObject(process.hProcess, INFINITE);

@@ -70,5 +70,16 @@ TEST(WindowsLauncher, FallbackLineColourOnNamedPipes) {
   }
 }
 
+// A full non-blocking pipe takes nothing for a while: the text still
+// arrives whole, as through a blocking one.
+TEST(WindowsLauncher, NonBlockingPipeIsWrittenWhole) {
+  RunResult expected = hushmark({"--help"});
+  ASSERT_EQ(expected.out.size(), 400u);
+  RunResult result = launch({"--nowait-stdout"}, "--help");
+  EXPECT_EQ(result.out, expected.out);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+}
+
 }  // namespace
 }  // namespace hushmark::test
