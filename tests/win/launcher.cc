@@ -1,7 +1,8 @@
 // A Windows-built test helper that starts a program with CreateProcessW, for
 // what a Linux harness cannot hand a Windows program through Wine:
 //
-//   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout] PROGRAM TAIL
+//   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout] [--hold FILE]
+//            PROGRAM TAIL
 //
 // The program's command line is PROGRAM in double quotes, a blank and TAIL,
 // in which \uXXXX stands for the UTF-16 unit XXXX (so that unpaired
@@ -10,8 +11,9 @@
 // standard error; with --closed-stdout its standard output is a pipe whose
 // reading end is closed; with --nowait-stdout it is a small pipe in
 // non-blocking mode that the launcher starts reading only after a while and
-// copies to its own standard output. The launcher's exit code is the program's, or 255
-// when it cannot run it.
+// copies to its own standard output; with --hold the launcher keeps FILE
+// open, sharing it with nobody, while the program runs. The launcher's exit code is the program's,
+// or 255 when it cannot run it.
 #include <windows.h>
 
 #include <cwchar>
@@ -51,6 +53,7 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* pipeName = nullptr;
   bool closedStdout = false;
   bool nowaitStdout = false;
+  const wchar_t* held = nullptr;
   int next = 1;
   for (; next < argc; ++next) {
     if (std::wcscmp(argv[next], L"--stderr-pipe") == 0 && next + 1 < argc) {
@@ -59,6 +62,8 @@ int wmain(int argc, wchar_t** argv) {
       closedStdout = true;
     } else if (std::wcscmp(argv[next], L"--nowait-stdout") == 0) {
       nowaitStdout = true;
+    } else if (std::wcscmp(argv[next], L"--hold") == 0 && next + 1 < argc) {
+      held = argv[++next];
     } else {
       break;
     }
@@ -104,6 +109,11 @@ int wmain(int argc, wchar_t** argv) {
         !::SetNamedPipeHandleState(startup.hStdOutput, &mode, nullptr, nullptr)) {
       return failed("making a non-blocking pipe");
     }
+  }
+
+  if (held != nullptr && ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                       OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
+    return failed("holding the file");
   }
 
   PROCESS_INFORMATION process{};

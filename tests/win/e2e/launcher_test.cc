@@ -2,10 +2,12 @@
 // with unpaired surrogates, and a standard error that is a named pipe.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e/harness.h"
+#include "stand_in_git.h"
 
 namespace hushmark::test {
 namespace {
@@ -79,6 +81,23 @@ TEST(WindowsLauncher, NonBlockingPipeIsWrittenWhole) {
   EXPECT_EQ(result.out, expected.out);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
+}
+
+// The exclude file held open by another process that shares it with nobody.
+TEST(WindowsLauncher, FileHeldElsewhereIsASharingViolation) {
+  StandInGit git;
+  std::string exclude = git.dir() + "/info/exclude";
+  git.excludeAt(exclude);
+  std::filesystem::create_directories(git.dir() + "/info");
+  writeFile(exclude, "a\n");
+  for (const char* command : {"list", "hide b"}) {
+    SCOPED_TRACE(command);
+    RunResult result = launch({"--hold", windowsPath(exclude)}, command, git.options());
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "error: SharingViolation\n");
+    EXPECT_EQ(result.status, 1);
+  }
+  EXPECT_EQ(readFile(exclude), "a\n");
 }
 
 }  // namespace
