@@ -164,6 +164,10 @@ Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
 
 // The child's command line and the program that reads it. A batch file is
 // run by cmd.exe, with its words quoted for cmd first.
+// The longest command line a process can be given, in UTF-16 units, its
+// final NUL included.
+constexpr std::size_t maxCommandLine = 32767;
+
 struct Launch {
   std::wstring application;
   std::wstring commandLine;
@@ -183,6 +187,10 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       launch.commandLine = L"\"" + program + L"\"";
       for (const std::wstring& word : words)
         appendCommandLineWord<wchar_t>(launch.commandLine, word);
+      // CreateProcessW takes at most 32,767 characters with the final NUL;
+      // past that it answers with a file-name error, which would misname
+      // the cause.
+      if (launch.commandLine.size() >= maxCommandLine) return fail(Error::ArgumentListTooLong);
       return launch;
     }
     for (const std::wstring& word : words) {

@@ -3,6 +3,7 @@
 // Windows has: the search for git.exe and git.bat, the command line that
 // carries every word, drive roots and backslashes in the exclude path, the
 // job that ends a git nobody waits for.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -174,6 +175,35 @@ TEST(WinRunner, ArgumentsReachGitUnchanged) {
   std::vector<std::string> expected = {"update-index", "--skip-worktree", "--"};
   expected.insert(expected.end(), names.begin(), names.end());
   EXPECT_EQ(git.calls(), Calls{expected});
+}
+
+// A git command line longer than a Windows process may be given (32,767
+// characters with its NUL) is refused with its cause named and runs no git;
+// one just under the limit runs. git stands in a deep directory, so that its
+// command line is longer than hushmark's own by more than the step between.
+TEST(WinRunner, CommandLineTooLongIsNamed) {
+  StandInGit git;
+  const std::string deep = git.dir() + "/" + std::string(180, 'd');
+  fs::create_directory(deep);
+  fs::copy_file(git.bin() + "/git.exe", deep + "/git.exe");
+  RunOptions options = git.options();
+  options.env["WINEPATH"] = windowsPath(deep);
+  // The quoted path, then " update-index --skip-worktree --".
+  const std::size_t gitPrefix = windowsPath(deep + "/git.exe").size() + 2 + 32;
+  if (hushmarkBinary().size() + 40 >= gitPrefix) GTEST_SKIP() << "the build's path is too long";
+  auto freezeWords = [](std::size_t length) {
+    std::vector<std::string> args = {"freeze"};
+    for (; length > 0; length -= args.back().size() + 1) {
+      args.push_back(std::string(std::min<std::size_t>(length - 1, 999), 'p'));
+    }
+    return args;
+  };
+  expectRun(hushmark(freezeWords(32767 - gitPrefix - 10), options), "", "", 0);
+  ASSERT_EQ(readFile(deep + "/calls").empty(), false);
+  fs::remove(deep + "/calls");
+  expectRun(hushmark(freezeWords(32767 - gitPrefix + 10), options), "",
+            "hushmark: ArgumentListTooLong\n", 1);
+  EXPECT_FALSE(fileExists(deep + "/calls"));
 }
 
 TEST(WinRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
