@@ -16,6 +16,11 @@ build_release() {
 build_release build
 hushmark="$root/build/hushmark"
 
+# The floor: a minimal static program that runs the same git commands as the
+# command measured, drains their output and waits (see floor.c).
+floor="$root/build/bench-floor"
+cc -O2 -static -o "$floor" "$root/bench/floor.c"
+
 scratch=$(mktemp -d /tmp/hushmark-bench-XXXXXX)
 trap 'cd / && rm -rf "$scratch"' EXIT
 

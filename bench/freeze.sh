@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Times `hushmark freeze f` against the two ways a user would do the same
-# by hand: a one-line sh wrapper around git, and git itself. All three run in
+# by hand, a one-line sh wrapper around git and git itself, and against the
+# floor, a minimal program that runs the same git. All run in
 # the same hyperfine invocation, without a shell of hyperfine's own between;
 # the invocation is repeated in several rounds with the order of the commands
-# rotated, so that drift of the machine falls on all three alike.
+# rotated, so that drift of the machine falls on all alike.
 #
 # Prints hushmark's time as a ratio of each of the others (medians of all
 # runs of all rounds). Targets: at most 0.85 of the sh wrapper, at most 1.35
@@ -32,8 +33,9 @@ commands=(
   "$hushmark freeze f"
   "sh -c 'git update-index --skip-worktree -- \"\$1\"' sh f"
   "git update-index --skip-worktree -- f"
+  "$floor git update-index --skip-worktree -- f"
 )
-names=(hushmark sh-wrapper git)
+names=(hushmark sh-wrapper git floor)
 
 for ((round = 0; round < rounds; round++)); do
   order=()
@@ -55,7 +57,9 @@ jq -s -r '
   | map({key: .[0].command, value: ([.[].times[]] | median)}) | from_entries
   | "median ms: hushmark \(.hushmark * 1000 * 1000 | round / 1000)"
     + ", sh-wrapper \(."sh-wrapper" * 1000 * 1000 | round / 1000)"
-    + ", git \(.git * 1000 * 1000 | round / 1000)\n"
+    + ", git \(.git * 1000 * 1000 | round / 1000)"
+    + ", floor \(.floor * 1000 * 1000 | round / 1000)\n"
     + "hushmark / sh-wrapper: \(.hushmark / ."sh-wrapper" * 1000 | round / 1000) (target <= 0.85)\n"
-    + "hushmark / git: \(.hushmark / .git * 1000 | round / 1000) (target <= 1.35)"
+    + "hushmark / git: \(.hushmark / .git * 1000 | round / 1000) (target <= 1.35)\n"
+    + "hushmark / floor: \(.hushmark / .floor * 1000 | round / 1000)"
 ' "$scratch"/round-*.json
