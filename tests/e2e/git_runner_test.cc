@@ -60,24 +60,7 @@ class FakeGit {
   }
 
   // The words of every call, in call order.
-  std::vector<std::vector<std::string>> calls() const {
-    std::string log = readFile(file("calls"));
-    std::vector<std::string> fields;
-    for (std::size_t start = 0; start < log.size();) {
-      std::size_t end = log.find('\0', start);
-      if (end == std::string::npos) break;
-      fields.push_back(log.substr(start, end - start));
-      start = end + 1;
-    }
-    std::vector<std::vector<std::string>> result;
-    for (std::size_t i = 0; i < fields.size();) {
-      std::size_t count = std::stoul(fields[i++]);
-      result.emplace_back(fields.begin() + static_cast<long>(i),
-                          fields.begin() + static_cast<long>(i + count));
-      i += count;
-    }
-    return result;
-  }
+  std::vector<std::vector<std::string>> calls() const { return readCallLog(file("calls")); }
 
  private:
   TempDir dir_;

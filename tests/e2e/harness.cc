@@ -276,4 +276,23 @@ void writeScript(const std::string& path, const std::string& content) {
   ::chmod(path.c_str(), 0755);
 }
 
+std::vector<std::vector<std::string>> readCallLog(const std::string& path) {
+  std::string log = readFile(path);
+  std::vector<std::string> fields;
+  for (std::size_t start = 0; start < log.size();) {
+    std::size_t end = log.find('\0', start);
+    if (end == std::string::npos) break;
+    fields.push_back(log.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<std::vector<std::string>> result;
+  for (std::size_t i = 0; i < fields.size();) {
+    std::size_t count = std::stoul(fields[i++]);
+    result.emplace_back(fields.begin() + static_cast<long>(i),
+                        fields.begin() + static_cast<long>(i + count));
+    i += count;
+  }
+  return result;
+}
+
 }  // namespace hushmark::test

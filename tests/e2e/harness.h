@@ -111,4 +111,8 @@ void writeFile(const std::string& path, const std::string& content);
 // Writes an executable shell script.
 void writeScript(const std::string& path, const std::string& content);
 
+// The words of every call in a stand-in git's log, in call order: each call
+// is its word count, then its words, every field ended by a NUL.
+std::vector<std::vector<std::string>> readCallLog(const std::string& path);
+
 }  // namespace hushmark::test

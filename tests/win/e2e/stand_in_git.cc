@@ -30,22 +30,7 @@ void StandInGit::excludeAt(const std::string& unixPath) const {
 }
 
 std::vector<std::vector<std::string>> StandInGit::calls() const {
-  std::string log = readFile(bin() + "/calls");
-  std::vector<std::string> fields;
-  for (std::size_t start = 0; start < log.size();) {
-    std::size_t end = log.find('\0', start);
-    if (end == std::string::npos) break;
-    fields.push_back(log.substr(start, end - start));
-    start = end + 1;
-  }
-  std::vector<std::vector<std::string>> result;
-  for (std::size_t i = 0; i < fields.size();) {
-    std::size_t count = std::stoul(fields[i++]);
-    result.emplace_back(fields.begin() + static_cast<long>(i),
-                        fields.begin() + static_cast<long>(i + count));
-    i += count;
-  }
-  return result;
+  return readCallLog(bin() + "/calls");
 }
 
 RunOptions StandInGit::options(const std::string& cwd) const {
