@@ -194,20 +194,8 @@ Status writePieces(const File& file, std::span<const std::string_view> pieces) {
 
 }  // namespace
 
-File::~File() {
-  if (open_) ::close(handle_);
-}
-
-File::File(File&& other) noexcept
-    : handle_(other.handle_), open_(std::exchange(other.open_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (open_) ::close(handle_);
-    handle_ = other.handle_;
-    open_ = std::exchange(other.open_, false);
-  }
-  return *this;
+void File::close(NativeFile handle) {
+  ::close(handle);
 }
 
 Result<File> openForReading(std::string_view path) {

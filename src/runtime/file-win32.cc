@@ -259,20 +259,8 @@ Result<std::wstring> finalPath(HANDLE handle) {
 
 }  // namespace
 
-File::~File() {
-  if (open_) ::CloseHandle(handle_);
-}
-
-File::File(File&& other) noexcept
-    : handle_(other.handle_), open_(std::exchange(other.open_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (open_) ::CloseHandle(handle_);
-    handle_ = other.handle_;
-    open_ = std::exchange(other.open_, false);
-  }
-  return *this;
+void File::close(NativeFile handle) {
+  ::CloseHandle(handle);
 }
 
 Result<File> openForReading(std::string_view path) {

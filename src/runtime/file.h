@@ -22,9 +22,18 @@ class File {
  public:
   File() = default;
   explicit File(NativeFile handle) : handle_(handle), open_(true) {}
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() {
+    if (open_) close(handle_);
+  }
+  File(File&& other) noexcept : handle_(other.handle_), open_(std::exchange(other.open_, false)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      if (open_) close(handle_);
+      handle_ = other.handle_;
+      open_ = std::exchange(other.open_, false);
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
@@ -36,6 +45,9 @@ class File {
   }
 
  private:
+  // Closes the handle; each platform's own.
+  static void close(NativeFile handle);
+
   NativeFile handle_{};
   bool open_ = false;
 };
