@@ -4,8 +4,7 @@
 
 namespace hushmark {
 
-Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan,
-                                   std::size_t maxRanges) {
+Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::size_t maxRanges) {
   RemovalScan result;
   std::uint64_t pieceStart = 0;  // the file offset of the piece at hand
   std::uint64_t keptFrom = 0;    // where the stretch being kept began

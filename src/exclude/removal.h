@@ -26,7 +26,6 @@ struct RemovalScan {
 
 // Scans `file` from its start for the lines that equal one of the scan's
 // patterns and notes the stretches around them, at most `maxRanges` of them.
-Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan,
-                                   std::size_t maxRanges);
+Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::size_t maxRanges);
 
 }  // namespace hushmark
