@@ -22,6 +22,20 @@ namespace {
 // it finally names, so that repositories whose exclude files link to one
 // file also share one lock.
 
+// The route for a file in any form: the whole content is read, edited line
+// by line with `edit`, and written back when anything changed.
+using LineEdit = Result<std::optional<NewContent>> (*)(std::string_view,
+                                                       std::span<const std::string_view>);
+Status rebuild(std::string_view path, std::span<const std::string_view> patterns, LineEdit edit) {
+  auto content = readExcludeFile(path);
+  if (!content) return fail(content.error());
+  auto edited = edit(content->view(), patterns);
+  if (!edited) return fail(edited.error());
+  if (!*edited) return {};
+  std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
+  return writeExcludeFile(path, {}, pieces);
+}
+
 // hide reads the file in pieces and stops as soon as every pattern has been
 // seen. When something is missing and the file is already in written form,
 // the new file is the old one, copied as it is, plus the missing patterns;
@@ -63,13 +77,7 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
       return writeExcludeFile(path, kept, pieces);
     }
     file->reset();  // the file is replaced below, which it may not be while open
-    auto content = readExcludeFile(path);
-    if (!content) return fail(content.error());
-    auto edited = addPatterns(content->view(), patterns);
-    if (!edited) return fail(edited.error());
-    if (!*edited) return {};
-    std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
-    return writeExcludeFile(path, {}, pieces);
+    return rebuild(path, patterns, addPatterns);
   }
 }
 
@@ -112,13 +120,7 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
     }
 
     file->reset();  // the file is replaced below, which it may not be while open
-    auto content = readExcludeFile(path);
-    if (!content) return fail(content.error());
-    auto edited = removePatterns(content->view(), patterns);
-    if (!edited) return fail(edited.error());
-    if (!*edited) return {};
-    std::string_view pieces[] = {(*edited)->kept, (*edited)->rest.view()};
-    return writeExcludeFile(path, {}, pieces);
+    return rebuild(path, patterns, removePatterns);
   }
 }
 
