@@ -336,16 +336,18 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
   startup.StartupInfo.hStdError = errWrite.get();
   startup.lpAttributeList = attributes.get();
   PROCESS_INFORMATION created{};
-  // Suspended until it is in the job, so that nothing it starts escapes.
-  if (!::CreateProcessW(launch->application.c_str(), launch->commandLine.data(), nullptr, nullptr,
-                        TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
-                        nullptr, nullptr, &startup.StartupInfo, &created)) {
-    return failFromLastError();
-  }
-  handles->process = created.hProcess;
   {
-    // An interruption from here on ends the child first.
+    // An interruption from here on must find the child to end it: one that
+    // came while it was being created, before it is in the job, would
+    // leave it behind, suspended.
     DeferredInterrupts deferred;
+    // Suspended until it is in the job, so that nothing it starts escapes.
+    if (!::CreateProcessW(launch->application.c_str(), launch->commandLine.data(), nullptr, nullptr,
+                          TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                          nullptr, nullptr, &startup.StartupInfo, &created)) {
+      return failFromLastError();
+    }
+    handles->process = created.hProcess;
     setInterruptibleChild(reinterpret_cast<std::intptr_t>(created.hProcess));
   }
   // Where this program runs in a job that allows no other (before Windows
@@ -364,12 +366,14 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 ChildProcess::~ChildProcess() {
   if (handles_ == nullptr) return;
   if (handles_->process != nullptr) {
+    // An interruption meanwhile ends the program only once the child is
+    // gone.
     DeferredInterrupts deferred;
     setInterruptibleChild(0);
-  }
-  if (handles_->process != nullptr && !handles_->waited) {
-    ::TerminateProcess(handles_->process, 1);
-    ::WaitForSingleObject(handles_->process, INFINITE);
+    if (!handles_->waited) {
+      ::TerminateProcess(handles_->process, 1);
+      ::WaitForSingleObject(handles_->process, INFINITE);
+    }
   }
   delete handles_;
 }
