@@ -162,12 +162,12 @@ Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
   return {};
 }
 
-// The child's command line and the program that reads it. A batch file is
-// run by cmd.exe, with its words quoted for cmd first.
 // The longest command line a process can be given, in UTF-16 units, its
 // final NUL included.
 constexpr std::size_t maxCommandLine = 32767;
 
+// The child's command line and the program that reads it. A batch file is
+// run by cmd.exe, with its words quoted for cmd first.
 struct Launch {
   std::wstring application;
   std::wstring commandLine;
@@ -187,26 +187,26 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       launch.commandLine = L"\"" + program + L"\"";
       for (const std::wstring& word : words)
         appendCommandLineWord<wchar_t>(launch.commandLine, word);
-      // CreateProcessW takes at most 32,767 characters with the final NUL;
-      // past that it answers with a file-name error, which would misname
-      // the cause.
-      if (launch.commandLine.size() >= maxCommandLine) return fail(Error::ArgumentListTooLong);
-      return launch;
+    } else {
+      for (const std::wstring& word : words) {
+        if (!batchWordCarried<wchar_t>(word)) return fail(Error::InvalidArgument);
+      }
+      std::wstring system(MAX_PATH, L'\0');
+      UINT length = ::GetSystemDirectoryW(system.data(), MAX_PATH);
+      if (length == 0 || length >= MAX_PATH) return failFromLastError();
+      system.resize(length);
+      launch.application = system + L"\\cmd.exe";
+      // /d: no AutoRun commands; /v:off: no delayed expansion of !NAME!;
+      // /s /c: the text between the first and the last quote is the command.
+      std::wstring inner;
+      appendBatchWord<wchar_t>(inner, program);
+      for (const std::wstring& word : words) appendBatchWord<wchar_t>(inner, word);
+      launch.commandLine = L"cmd.exe /d /v:off /s /c \"" + inner + L"\"";
     }
-    for (const std::wstring& word : words) {
-      if (!batchWordCarried<wchar_t>(word)) return fail(Error::InvalidArgument);
-    }
-    std::wstring system(MAX_PATH, L'\0');
-    UINT length = ::GetSystemDirectoryW(system.data(), MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return failFromLastError();
-    system.resize(length);
-    launch.application = system + L"\\cmd.exe";
-    // /d: no AutoRun commands; /v:off: no delayed expansion of !NAME!;
-    // /s /c: the text between the first and the last quote is the command.
-    std::wstring inner;
-    appendBatchWord<wchar_t>(inner, program);
-    for (const std::wstring& word : words) appendBatchWord<wchar_t>(inner, word);
-    launch.commandLine = L"cmd.exe /d /v:off /s /c \"" + inner + L"\"";
+    // CreateProcessW takes at most 32,767 characters with the final NUL;
+    // past that it answers with a file-name error, which would misname the
+    // cause. A batch file's line counts too, its quoting included.
+    if (launch.commandLine.size() >= maxCommandLine) return fail(Error::ArgumentListTooLong);
     return launch;
   } catch (const std::bad_alloc&) {
     return fail(Error::OutOfMemory);

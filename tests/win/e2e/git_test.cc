@@ -204,6 +204,14 @@ TEST(WinRunner, CommandLineTooLongIsNamed) {
   expectRun(hushmark(freezeWords(32767 - gitPrefix + 10), options), "",
             "hushmark: ArgumentListTooLong\n", 1);
   EXPECT_FALSE(fileExists(deep + "/calls"));
+
+  // A batch file's line is cmd.exe's, where every "%" takes eight
+  // characters: it is held to the same limit.
+  TempDir batchDir;
+  writeFile(batchDir / "git.bat", "@\"" + windowsPath(git.bin() + "/git.exe") + "\" %*\r\n");
+  expectRun(hushmark({"freeze", std::string(4100, '%')}, git.options(batchDir.path())), "",
+            "hushmark: ArgumentListTooLong\n", 1);
+  EXPECT_FALSE(fileExists(git.bin() + "/calls"));
 }
 
 TEST(WinRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
