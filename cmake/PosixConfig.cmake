@@ -9,7 +9,8 @@
 # tested on a system that has the extras.
 option(HUSHMARK_PORTABLE_POSIX "Use only the portable POSIX routes, even where extras exist" OFF)
 set(hushmark_posix_extras
-  HUSHMARK_HAVE_PIPE2 HUSHMARK_HAVE_COPY_FILE_RANGE HUSHMARK_HAVE_F_SETPIPE_SZ)
+  HUSHMARK_HAVE_PIPE2 HUSHMARK_HAVE_COPY_FILE_RANGE HUSHMARK_HAVE_F_SETPIPE_SZ
+  HUSHMARK_HAVE_XATTR)
 if(WIN32 OR HUSHMARK_PORTABLE_POSIX)
   foreach(extra IN LISTS hushmark_posix_extras)
     set(${extra} 0)
@@ -29,6 +30,18 @@ else()
       ssize_t (*copy)(int, off_t*, int, off_t*, size_t, unsigned) = &copy_file_range;
       return copy(0, &in, 1, nullptr, 0, 0) < 0;
     }]=] HUSHMARK_HAVE_COPY_FILE_RANGE)
+  check_cxx_source_compiles([=[
+    #include <sys/types.h>
+    #include <sys/xattr.h>
+    int main() {
+      ssize_t (*list)(const char*, char*, size_t) = &listxattr;
+      ssize_t (*get)(const char*, const char*, void*, size_t) = &getxattr;
+      ssize_t (*fget)(int, const char*, void*, size_t) = &fgetxattr;
+      ssize_t (*flist)(int, char*, size_t) = &flistxattr;
+      int (*fset)(int, const char*, const void*, size_t, int) = &fsetxattr;
+      return list == nullptr || get == nullptr || fget == nullptr || flist == nullptr ||
+             fset == nullptr;
+    }]=] HUSHMARK_HAVE_XATTR)
 endif()
 foreach(extra IN LISTS hushmark_posix_extras)
   if(${extra})

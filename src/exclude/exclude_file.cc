@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "runtime/bytes.h"
+#include "runtime/file_paths.h"
 
 namespace hushmark {
 

@@ -10,6 +10,7 @@
 #include "runtime/buffer.h"
 #include "runtime/error.h"
 #include "runtime/file.h"
+#include "runtime/replace_file.h"
 #include "runtime/function_ref.h"
 
 namespace hushmark {

@@ -6,18 +6,19 @@
 #include "exclude/patterns.h"
 #include "exclude/removal.h"
 #include "git/exclude_path.h"
+#include "runtime/edit_lock.h"
 #include "runtime/file.h"
+#include "runtime/file_paths.h"
 
 namespace hushmark {
 
 namespace {
 
-// Both commands read, edit and rewrite the file under an exclusive lock on
-// its directory, so that two runs at the same moment cannot drop each
-// other's changes. The lock lives on the directory because a rewrite
-// usually replaces the file itself. A missing directory holds no file, so
-// there is nothing to lock; it is only created when there is something to
-// write, and then the file is read again under the lock.
+// Both commands read, edit and rewrite the file under its edit lock, so
+// that two runs at the same moment, through any name of the file, cannot
+// drop each other's changes. A missing directory holds no file, so there is
+// nothing to lock; it is only created when there is something to write,
+// and then the file is read again under the lock.
 // Where the exclude file is a symbolic link, everything happens at the file
 // it finally names, so that repositories whose exclude files link to one
 // file also share one lock.
@@ -41,8 +42,7 @@ Status rebuild(std::string_view path, std::span<const std::string_view> patterns
 // the new file is the old one, copied as it is, plus the missing patterns;
 // otherwise the whole content is rebuilt line by line.
 Status hide(std::string_view path, std::span<const std::string_view> patterns) {
-  std::string_view directory = directoryPart(path);
-  auto lock = lockDirectory(directory);
+  auto lock = EditLock::take(path);
   if (!lock) return fail(lock.error());
   for (;;) {
     auto scan = PresenceScan::make(patterns);
@@ -61,8 +61,8 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
     if (scan->allPresent()) return {};
 
     if (!*lock) {
-      if (auto made = createDirectories(directory); !made) return made;
-      lock = lockDirectory(directory);
+      if (auto made = createDirectories(directoryPart(path)); !made) return made;
+      lock = EditLock::take(path);
       if (!lock) return fail(lock.error());
       if (!*lock) return fail(Error::FileNotFound);
       continue;
@@ -91,8 +91,7 @@ constexpr std::size_t maxKeptRanges = 4096;
 // copied as they are. Otherwise, or when the removed lines are too many to
 // keep track of, the content is rebuilt in memory line by line.
 Status unhide(std::string_view path, std::span<const std::string_view> patterns) {
-  std::string_view directory = directoryPart(path);
-  auto lock = lockDirectory(directory);
+  auto lock = EditLock::take(path);
   if (!lock) return fail(lock.error());
   for (;;) {
     auto scan = PresenceScan::make(patterns);
@@ -107,7 +106,7 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
     if (!found->anyRemoved) return {};
     if (!*lock) {
       // The directory appeared after the first look: lock it and read again.
-      lock = lockDirectory(directory);
+      lock = EditLock::take(path);
       if (!lock) return fail(lock.error());
       if (!*lock) return fail(Error::FileNotFound);
       continue;

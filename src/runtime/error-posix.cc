@@ -50,6 +50,8 @@ Error errorFromSystem(int code) {
       return Error::ArgumentListTooLong;
     case EBADF:
       return Error::NotOpenForWriting;
+    case EXDEV:
+      return Error::CrossDevice;
     case ENODEV:
     case ENXIO:
       return Error::NoDevice;

@@ -78,6 +78,8 @@ Error errorFromSystem(int code) {
     case ERROR_DEV_NOT_EXIST:
     case ERROR_BAD_UNIT:
       return Error::NoDevice;
+    case ERROR_NOT_SAME_DEVICE:
+      return Error::CrossDevice;
     default:
       return Error::Unexpected;
   }

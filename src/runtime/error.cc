@@ -70,6 +70,8 @@ std::string_view errorName(Error error) {
       return "InvalidWtf8";
     case Error::UnsupportedFileType:
       return "UnsupportedFileType";
+    case Error::CrossDevice:
+      return "CrossDevice";
     case Error::Unexpected:
       return "Unexpected";
   }

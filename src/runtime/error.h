@@ -51,6 +51,9 @@ enum class Error : std::uint8_t {
   // A file of a kind that the program does not read or write (a FIFO, a
   // socket).
   UnsupportedFileType,
+  // A rename between two file systems, which the system cannot do in one
+  // step.
+  CrossDevice,
   Unexpected,
 };
 

@@ -1,12 +1,13 @@
-// The platform's file operations that the exclude file needs: reading,
-// creating directories, locking a directory, and replacing a file's content
-// as one step.
+// The platform's file primitives: opening, creating, reading and writing at
+// an offset, truncating, a file's identity, kind and protection, renaming,
+// links and locks. Each is one system request, or a few that belong
+// together; every decision built on them (which route a rewrite takes,
+// how long a lock is waited for) is made in portable code.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string_view>
 #include <utility>
 
@@ -17,7 +18,7 @@
 namespace hushmark {
 
 // An open file, closed when the object goes. A failure to close is not
-// reported.
+// reported, unless the file is closed with closeFile.
 class File {
  public:
   File() = default;
@@ -38,6 +39,7 @@ class File {
   File& operator=(const File&) = delete;
 
   NativeFile handle() const { return handle_; }
+  bool isOpen() const { return open_; }
   // Hands the handle over to the caller, who closes it.
   NativeFile release() {
     open_ = false;
@@ -52,103 +54,98 @@ class File {
   bool open_ = false;
 };
 
+// Closes the file and reports a failure: some file systems report a
+// deferred write error only there.
+Status closeFile(File& file);
+
+enum class FileKind : std::uint8_t { Regular, Directory, Device, Pipe };
+
+// What tells one file from every other on the machine, whichever name
+// reaches it.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileStatus {
+  FileKind kind = FileKind::Regular;
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  // How many names the file has.
+  std::uint64_t links = 1;
+};
+
+// The status of the file that `path` finally names, links followed;
+// nullopt when nothing is there (nor a directory on the way).
+Result<std::optional<FileStatus>> statusOf(std::string_view path);
+Result<FileStatus> statusOf(const File& file);
+
 // Opens an existing file that is not a directory for reading, relative to
 // the current directory, without a lock and without waiting. IsDir when the
 // path names a directory; UnsupportedFileType for a FIFO or a socket;
 // FileNotFound when it or a directory on the way is missing.
 Result<File> openForReading(std::string_view path);
 
+// Opens an existing file for reading and writing, its content untouched.
+Result<File> openForUpdate(std::string_view path);
+
+// Opens the file for reading and writing, creating it when missing.
+Result<File> openOrCreateForUpdate(std::string_view path);
+
+// Opens an existing device for writing, as a stream.
+Result<File> openDeviceForWriting(std::string_view path);
+
+// Creates a new file at `path`, failing with PathAlreadyExists when
+// something is there. `ownerOnly`: nobody but its owner may open it until
+// its protection is set; otherwise it gets the platform's default
+// protection for a new file.
+Result<File> createExclusive(std::string_view path, bool ownerOnly);
+
 // The file's size as far as the platform knows it; 0 when it cannot tell.
 std::uint64_t sizeHint(const File& file);
 
-// Reads at most `capacity` bytes; 0 at the end of the file.
+// Reads at most `capacity` bytes at the file's position; 0 at its end.
 Result<std::size_t> readSome(const File& file, char* into, std::size_t capacity);
 
-// The directory part of `path`: everything before its last component,
-// without the separator (but "/" stays for a file in the root). Empty for a
-// bare file name.
+// Reads at most `capacity` bytes at `offset`; 0 at the end of the file.
+Result<std::size_t> readAt(const File& file, std::uint64_t offset, char* into,
+                           std::size_t capacity);
+
+// Writes all of `bytes` at `offset`.
+Status writeAt(const File& file, std::string_view bytes, std::uint64_t offset);
+
+// Sets the file's length.
+Status truncateFile(const File& file, std::uint64_t size);
+
+// Copies up to `length` bytes at `offset` of `from` to `to` at `toOffset`
+// without passing them through this program, and tells how many; 0 where
+// the system or the file systems offer no such copy (or at the end of
+// `from`).
+Result<std::uint64_t> copyInSystem(const File& from, std::uint64_t offset, const File& to,
+                                   std::uint64_t toOffset, std::uint64_t length);
+
+// Puts the file at `from` in the place of the one at `to`, in one step.
+Status renameOver(std::string_view from, std::string_view to);
+
+// Removes the file at `path`; failure is not reported. The byte after
+// `path` is a NUL, so that the platform may take the bytes as they are:
+// a temporary file is removed even when memory has run out.
+void removeFile(std::string_view path);
+
+// The target of the symbolic link at `path`, as stored in the link; nullopt
+// when `path` is no symbolic link.
+Result<std::optional<ByteBuffer>> readSymbolicLink(std::string_view path);
+
+// Whether `path` names a root, absolute or relative, and how long that root
+// is; whether `c` separates components of a path; the directory part of
+// `path` (everything before its last component, without the separator,
+// but never shorter than its root). Empty for a bare file name.
+std::size_t pathRootLength(std::string_view path);
+bool isPathSeparator(char c);
 std::string_view directoryPart(std::string_view path);
 
-// Creates every missing directory of `directory`, outermost first. NotDir
-// when a component exists but is not a directory.
-Status createDirectories(std::string_view directory);
-
-// An exclusive advisory lock on a directory, held until the object goes and
-// dropped by the system when the process ends, however it ends. An empty
-// one stands for a directory on which no lock can be had (its file system
-// offers none, or it may not be read); the work then goes on unlocked.
-class DirectoryLock {
- public:
-  DirectoryLock() = default;
-  explicit DirectoryLock(NativeFile handle) : handle_(handle), held_(true) {}
-  ~DirectoryLock() {
-    if (held_) unlock(handle_);
-  }
-  DirectoryLock(DirectoryLock&& other) noexcept
-      : handle_(other.handle_), held_(std::exchange(other.held_, false)) {}
-  DirectoryLock& operator=(DirectoryLock&& other) noexcept {
-    if (this != &other) {
-      if (held_) unlock(handle_);
-      handle_ = other.handle_;
-      held_ = std::exchange(other.held_, false);
-    }
-    return *this;
-  }
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
-
- private:
-  // Gives the lock back and closes its handle; each platform's own.
-  static void unlock(NativeFile handle);
-
-  NativeFile handle_{};
-  bool held_ = false;
-};
-
-// How long lockDirectory waits for a lock that another process holds.
-inline constexpr int lockPatienceSeconds = 5;
-
-// Waits for and takes the lock on `directory` (empty: the current
-// directory). nullopt, and no lock, when the directory does not exist;
-// nothing is created. ExcludeFileLocked (the lock guards that file) when
-// another process holds it for longer than lockPatienceSeconds.
-Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory);
-
-// Follows symbolic links until the path names something that is not one
-// (or nothing at all): the file that a write to `path` finally reaches. A
-// relative link is taken from the directory of the link.
-Result<ByteBuffer> resolveSymbolicLinks(std::string_view path);
-
-// A stretch of an open file: `length` bytes from `offset` on. replaceFile
-// may close the file once its bytes are copied: Windows cannot put a new
-// file in the place of one that is still open.
-struct FileRange {
-  File& file;
-  std::uint64_t offset;
-  std::uint64_t length;
-};
-
-// Replaces the content of the file at `path` with the bytes of the `kept`
-// ranges, in order (copied by the system without passing through this
-// program where it can), followed by the concatenation of `pieces`. A
-// failure leaves the old content intact. When `path` is a symbolic link, the
-// link stays and its target is written.
-//
-// Normally the content goes to a new file in the same directory, which then
-// takes the file's place in one step: a reader sees either the old or the
-// new content. An existing file's permission bits, owner and group are
-// kept; a new one gets the platform's defaults. Where a new file would not
-// be the same file to everyone, the file is written in place instead: when
-// it has other hard links, when its owner, group or mode cannot be given to
-// a new file, when the directory takes no new file or the temporary name is
-// too long, and when the rename is refused (a bind mount, a sticky
-// directory). In place, content that only grows the file (`kept` is the
-// whole of this file) is appended with one write, cut off again if that
-// write fails; any other content is written over the old, which is written
-// back if the new cannot be written whole. A device or a pipe is always
-// written to in place; a FIFO or a socket is refused (UnsupportedFileType).
-// Every other handle of this process on the file must be closed first.
-Status replaceFile(std::string_view path, std::span<const FileRange> kept,
-                   std::span<const std::string_view> pieces);
+// Creates one directory; PathAlreadyExists when something is there.
+Status createDirectory(std::string_view path);
 
 }  // namespace hushmark

@@ -1,0 +1,335 @@
+#include "runtime/replace_file.h"
+
+#include <chrono>
+#include <optional>
+
+#include "runtime/buffer.h"
+#include "runtime/file_paths.h"
+#include "runtime/interrupt.h"
+#include "runtime/output.h"
+#include "runtime/protection.h"
+
+namespace hushmark {
+
+namespace {
+
+constexpr std::size_t copyChunk = std::size_t{64} * 1024;
+constexpr int temporaryNameAttempts = 100;
+
+// Appends `length` bytes of `file` from `offset` on to `out`.
+Status readExactly(const File& file, std::uint64_t offset, std::uint64_t length, ByteBuffer& out) {
+  if (auto reserved = out.reserveExtra(static_cast<std::size_t>(length)); !reserved) {
+    return reserved;
+  }
+  while (length > 0) {
+    auto got = readAt(file, offset, out.spare(), static_cast<std::size_t>(length));
+    if (!got) return fail(got.error());
+    // The file is shorter than it said.
+    if (*got == 0) return fail(Error::InputOutput);
+    out.commit(*got);
+    offset += *got;
+    length -= *got;
+  }
+  return {};
+}
+
+// Hands the range to `write` in pieces read through a buffer, which lives on
+// the heap: the program must run within a small stack.
+template <typename Write>
+Status copyThroughBuffer(const File& from, std::uint64_t offset, std::uint64_t length,
+                         Write&& write) {
+  ByteBuffer chunk;
+  while (length > 0) {
+    chunk.clear();
+    std::uint64_t want = length < copyChunk ? length : copyChunk;
+    if (auto read = readExactly(from, offset, want, chunk); !read) return read;
+    if (auto written = write(chunk.view()); !written) return written;
+    offset += want;
+    length -= want;
+  }
+  return {};
+}
+
+// Writes the range at `at` of `out`, which moves on; inside the system where
+// it offers that, and through a buffer from the first time it does not.
+Status copyRange(const FileRange& range, const File& out, std::uint64_t& at) {
+  std::uint64_t offset = range.offset;
+  std::uint64_t left = range.length;
+  while (left > 0) {
+    auto copied = copyInSystem(range.file, offset, out, at, left);
+    if (!copied) return fail(copied.error());
+    if (*copied == 0) break;
+    offset += *copied;
+    at += *copied;
+    left -= *copied;
+  }
+  return copyThroughBuffer(range.file, offset, left, [&](std::string_view bytes) -> Status {
+    if (auto written = writeAt(out, bytes, at); !written) return written;
+    at += bytes.size();
+    return {};
+  });
+}
+
+Status writeContent(const File& out, std::span<const FileRange> kept,
+                    std::span<const std::string_view> pieces) {
+  std::uint64_t at = 0;
+  for (const FileRange& range : kept) {
+    if (auto copied = copyRange(range, out, at); !copied) return copied;
+  }
+  for (std::string_view piece : pieces) {
+    if (auto written = writeAt(out, piece, at); !written) return written;
+    at += piece.size();
+  }
+  return {};
+}
+
+// A device takes the content as a stream, from its start.
+Status writeToDevice(std::string_view path, std::span<const FileRange> kept,
+                     std::span<const std::string_view> pieces) {
+  auto out = openDeviceForWriting(path);
+  if (!out) return fail(out.error());
+  auto send = [&](std::string_view bytes) { return writeAll(out->handle(), bytes); };
+  for (const FileRange& range : kept) {
+    if (auto copied = copyThroughBuffer(range.file, range.offset, range.length, send); !copied) {
+      return copied;
+    }
+  }
+  for (std::string_view piece : pieces) {
+    if (auto written = send(piece); !written) return written;
+  }
+  return {};
+}
+
+Result<bool> isSameFile(const File& a, const FileStatus& b) {
+  auto status = statusOf(a);
+  if (!status) return fail(status.error());
+  return status->identity == b.identity;
+}
+
+// Rewrites an existing regular file in place, where a new file in its place
+// would not be the same file to everyone. It stays whole on failure: when
+// the kept range is the whole of this very file, the rest is appended with
+// one write and cut off again if that write fails; otherwise the old bytes
+// are kept and written back when the new content cannot be written whole.
+Status rewriteInPlace(std::string_view path, std::span<const FileRange> kept,
+                      std::span<const std::string_view> pieces) {
+  auto file = openForUpdate(path);
+  if (!file) return fail(file.error());
+  auto status = statusOf(*file);
+  if (!status) return fail(status.error());
+  const std::uint64_t oldSize = status->size;
+
+  ByteBuffer content;
+  if (kept.size() == 1 && kept[0].offset == 0 && kept[0].length == oldSize) {
+    auto whole = isSameFile(kept[0].file, *status);
+    if (!whole) return fail(whole.error());
+    if (*whole) {
+      for (std::string_view piece : pieces) {
+        if (auto added = content.append(piece); !added) return added;
+      }
+      auto written = writeAt(*file, content.view(), oldSize);
+      if (!written) (void)truncateFile(*file, oldSize);
+      return written;
+    }
+  }
+
+  ByteBuffer old;
+  if (auto read = readExactly(*file, 0, oldSize, old); !read) return read;
+  for (const FileRange& range : kept) {
+    auto own = isSameFile(range.file, *status);
+    if (!own) return fail(own.error());
+    if (!*own) {
+      if (auto read = readExactly(range.file, range.offset, range.length, content); !read) {
+        return read;
+      }
+      continue;
+    }
+    if (range.offset > old.size() || range.length > old.size() - range.offset) {
+      return fail(Error::InputOutput);
+    }
+    auto bytes = old.view().substr(static_cast<std::size_t>(range.offset),
+                                   static_cast<std::size_t>(range.length));
+    if (auto added = content.append(bytes); !added) return added;
+  }
+  for (std::string_view piece : pieces) {
+    if (auto added = content.append(piece); !added) return added;
+  }
+  auto written = writeAt(*file, content.view(), 0);
+  if (written) written = truncateFile(*file, content.size());
+  if (!written) {
+    (void)writeAt(*file, old.view(), 0);
+    (void)truncateFile(*file, old.size());
+  }
+  return written;
+}
+
+// A name next to `target` that no other run picks (the time, an address
+// that differs between runs, and a count within this run), followed by a
+// NUL.
+Status temporaryName(std::string_view target, ByteBuffer& name) {
+  static unsigned counter = 0;
+  auto now = static_cast<unsigned long long>(
+      std::chrono::high_resolution_clock::now().time_since_epoch().count());
+  unsigned long long tag = now ^ (reinterpret_cast<std::uintptr_t>(&counter) << 16) ^
+                           (static_cast<unsigned long long>(++counter) << 40);
+  char suffix[12];
+  for (char& digit : suffix) {
+    digit = "0123456789abcdefghijklmnopqrstuv"[tag & 31];
+    tag >>= 5;
+  }
+  name.clear();
+  for (std::string_view piece :
+       {target, std::string_view(".hushmark-tmp."), std::string_view(suffix, sizeof suffix),
+        std::string_view("\0", 1)}) {
+    if (auto added = name.append(piece); !added) return added;
+  }
+  return {};
+}
+
+// The temporary file next to `target`, removed when the object goes unless
+// it was renamed into place.
+class Temporary {
+ public:
+  static Result<Temporary> create(std::string_view target, bool ownerOnly) {
+    Temporary temp;
+    for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
+      if (auto named = temporaryName(target, temp.name_); !named) return fail(named.error());
+      auto file = createExclusive(temp.name(), ownerOnly);
+      if (file) {
+        temp.file_ = std::move(*file);
+        return temp;
+      }
+      if (file.error() != Error::PathAlreadyExists) return fail(file.error());
+    }
+    return fail(Error::PathAlreadyExists);
+  }
+  Temporary(Temporary&&) = default;
+  Temporary& operator=(Temporary&&) = delete;
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+  ~Temporary() { discard(); }
+
+  const File& file() const { return file_; }
+  // The name without the NUL that the buffer keeps behind it.
+  std::string_view name() const { return name_.view().substr(0, name_.size() - 1); }
+  Status close() { return closeFile(file_); }
+  void discard() {
+    if (!name_.empty() && !renamed_) {
+      file_ = File();
+      removeFile(name());
+    }
+    name_.clear();
+  }
+  Status renameOnto(std::string_view target) {
+    if (auto renamed = renameOver(name(), target); !renamed) return renamed;
+    renamed_ = true;
+    return {};
+  }
+
+ private:
+  Temporary() = default;
+  ByteBuffer name_;
+  File file_;
+  bool renamed_ = false;
+};
+
+// A rename refused for the file's place, where writing the file itself
+// still works: a mount point (a bind mount), another file system, a sticky
+// directory or another user's file.
+bool renameRefused(Error error) {
+  return error == Error::FileBusy || error == Error::CrossDevice || error == Error::AccessDenied;
+}
+
+// A file that does not exist yet is created at its place and written there:
+// no other file stands at its name for a rename to take. A name that is
+// taken all the same by something the platform cannot look at (a symbolic
+// link to nothing, where the platform shows no such link) is opened as it
+// stands, which creates the file that the link names. On failure the file
+// is emptied, and removed where it was made here.
+Status createInPlace(std::string_view path, std::span<const FileRange> kept,
+                     std::span<const std::string_view> pieces) {
+  // Removing the file needs its name followed by a NUL.
+  ByteBuffer name;
+  if (auto added = name.append(path); !added) return added;
+  if (auto added = name.append('\0'); !added) return added;
+  bool created = true;
+  auto file = createExclusive(path, false);
+  if (!file && file.error() == Error::PathAlreadyExists) {
+    created = false;
+    file = openOrCreateForUpdate(path);
+  }
+  if (!file) return fail(file.error());
+  auto written = writeContent(*file, kept, pieces);
+  if (!written) (void)truncateFile(*file, 0);
+  if (written) written = closeFile(*file);
+  *file = File();
+  if (!written && created) removeFile(name.view().substr(0, path.size()));
+  return written;
+}
+
+}  // namespace
+
+Status replaceFile(std::string_view path, std::span<const FileRange> kept,
+                   std::span<const std::string_view> pieces) {
+  // The temporary file is always removed or renamed into place before an
+  // interruption can end the process.
+  DeferredInterrupts deferred;
+  auto resolved = resolveSymbolicLinks(path);
+  if (!resolved) return fail(resolved.error());
+  std::string_view target = resolved->view();
+
+  auto existing = statusOf(target);
+  if (!existing) return fail(existing.error());
+  if (*existing) {
+    switch ((*existing)->kind) {
+      case FileKind::Directory:
+        return fail(Error::IsDir);
+      case FileKind::Pipe:
+        return fail(Error::UnsupportedFileType);
+      case FileKind::Device:
+        return writeToDevice(target, kept, pieces);
+      case FileKind::Regular:
+        break;
+    }
+    // Replacing needs only a writable directory; the file's own protection
+    // against writing still holds.
+    if (auto writable = checkWritable(target); !writable) return writable;
+    // A new file would leave the file's other names with the old content,
+    // or would not be protected as the old one was.
+    if ((*existing)->links > 1 || !newFileCanTakeProtection()) {
+      return rewriteInPlace(target, kept, pieces);
+    }
+  }
+
+  if (!*existing) return createInPlace(target, kept, pieces);
+
+  auto temp = Temporary::create(target, true);
+  if (!temp) {
+    // The directory takes no new file, or the temporary name is too long
+    // where the file's own is not: the file itself can still be written.
+    if (temp.error() == Error::AccessDenied || temp.error() == Error::NameTooLong) {
+      return rewriteInPlace(target, kept, pieces);
+    }
+    return fail(temp.error());
+  }
+  // Where owner, group, lists or mode cannot all be kept (another user's
+  // file, a group this user is not in), the new file would not be the same
+  // file to everyone: the old one is written in place instead.
+  if (auto copied = copyProtection(target, temp->file()); !copied) return copied;
+  auto same = sameProtection(target, temp->file());
+  if (!same) return fail(same.error());
+  if (!*same) {
+    temp->discard();
+    return rewriteInPlace(target, kept, pieces);
+  }
+  if (auto written = writeContent(temp->file(), kept, pieces); !written) return written;
+  if (auto closed = temp->close(); !closed) return closed;
+  auto renamed = temp->renameOnto(target);
+  if (!renamed && renameRefused(renamed.error())) {
+    temp->discard();
+    return rewriteInPlace(target, kept, pieces);
+  }
+  return renamed;
+}
+
+}  // namespace hushmark
