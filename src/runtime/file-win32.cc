@@ -134,8 +134,11 @@ Status closeFile(File& file) {
 
 Result<FileStatus> statusOf(const File& file) {
   DWORD type = ::GetFileType(file.handle());
-  if (type == FILE_TYPE_PIPE) return FileStatus{.kind = FileKind::Pipe};
-  if (type != FILE_TYPE_DISK) return FileStatus{.kind = FileKind::Device};
+  FileStatus status;
+  if (type != FILE_TYPE_DISK) {
+    status.kind = type == FILE_TYPE_PIPE ? FileKind::Pipe : FileKind::Device;
+    return status;
+  }
   BY_HANDLE_FILE_INFORMATION information;
   if (!::GetFileInformationByHandle(file.handle(), &information)) return failFromLastError();
   bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
