@@ -510,6 +510,43 @@ TEST(ExcludeFileTest, RewriteKeepsPermissions) {
   expectSilentSuccess(repo.hushmark({"unhide", "a", "b"}));
   EXPECT_EQ(readFile(repo.excludePath()), "");
   EXPECT_EQ(stampOf(repo.excludePath()).mode & 07777, 0604u);
+
+  // An access list entry for one user stays, and so does the mask that
+  // keeps the group out.
+  ASSERT_EQ(::chmod(repo.excludePath().c_str(), 0600), 0);
+  RunResult set = run({"setfacl", "-m", "u:nobody:r", repo.excludePath()});
+  if (set.status != 0) GTEST_SKIP() << "no access lists here: " << set.err;
+  std::string acl = run({"getfacl", "-c", repo.excludePath()}).out;
+  expectSilentSuccess(repo.hushmark({"hide", "c"}));
+  expectSilentSuccess(repo.hushmark({"unhide", "c"}));
+  EXPECT_EQ(run({"getfacl", "-c", repo.excludePath()}).out, acl);
+}
+
+// The temporary file is open to its owner alone until it has the old
+// file's owner and group, and only then gets the old file's mode.
+TEST(ExcludeFileTest, TemporaryFileIsTheOwnersAloneUntilItIsProtected) {
+  GitRepo repo;
+  writeFile(repo.excludePath(), "a\n");
+  ASSERT_EQ(::chmod(repo.excludePath().c_str(), 0644), 0);
+  TempDir logs;
+  std::string log = logs / "trace";
+  std::vector<std::string> argv{
+      "strace",         "-f",     "-qq", "-o", log, "-e", "trace=openat,fchown,fchmod",
+      hushmarkBinary(), "unhide", "a"};
+  // LeakSanitizer does not work under ptrace.
+  RunResult traced = run(argv, at(repo.path(), {{"ASAN_OPTIONS", "detect_leaks=0"}}));
+  if (traced.status != 0 && !fileExists(log)) GTEST_SKIP() << "no strace here: " << traced.err;
+  ASSERT_EQ(traced.status, 0) << traced.err;
+  std::string calls = readFile(log);
+  std::size_t created = calls.find(".hushmark-tmp.");
+  ASSERT_NE(created, std::string::npos) << calls;
+  std::string createLine = calls.substr(created, calls.find('\n', created) - created);
+  EXPECT_NE(createLine.find("O_EXCL"), std::string::npos) << createLine;
+  EXPECT_NE(createLine.find(", 0600)"), std::string::npos) << createLine;
+  std::size_t owner = calls.find("fchown(", created);
+  std::size_t mode = calls.find("fchmod(", created);
+  EXPECT_LT(owner, mode) << calls;
+  EXPECT_NE(calls.find(", 0644)", mode), std::string::npos) << calls;
 }
 
 TEST(ExcludeFileTest, SymbolicLinkStaysAndTargetChanges) {
@@ -1089,37 +1126,44 @@ TEST(ExcludeConcurrencyTest, SixtyFourMixedRuns) {
   EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
 }
 
-// Two repositories whose exclude files link to one shared file: runs in
-// both at once lose nothing, as they lock the directory of the file they
-// write.
+// Two repositories whose exclude files are one shared file, through a
+// symbolic link or a hard link in each: runs in both at once lose nothing,
+// as they lock the file itself as well as its directory.
 TEST(ExcludeConcurrencyTest, RepositoriesSharingOneFileLoseNothing) {
-  Crowd crowd;
-  TempDir logs, shared;
-  GitRepo first("first"), second("second");
-  // A long file keeps each rewrite busy for a while, so that runs overlap.
-  std::string prefill;
-  std::vector<std::string> expected;
-  for (int i = 0; prefill.size() < 2000000; ++i) {
-    expected.push_back("old-" + std::to_string(i));
-    prefill += expected.back() + "\n";
+  for (bool hardLink : {false, true}) {
+    SCOPED_TRACE(hardLink ? "hard link" : "symbolic link");
+    Crowd crowd;
+    TempDir logs, shared;
+    GitRepo first("first"), second("second");
+    // A long file keeps each rewrite busy for a while, so that runs overlap.
+    std::string prefill;
+    std::vector<std::string> expected;
+    for (int i = 0; prefill.size() < 2000000; ++i) {
+      expected.push_back("old-" + std::to_string(i));
+      prefill += expected.back() + "\n";
+    }
+    writeFile(shared / "exclude", prefill);
+    for (const GitRepo* repo : {&first, &second}) {
+      fs::remove(repo->excludePath());
+      if (hardLink) {
+        fs::create_hard_link(shared / "exclude", repo->excludePath());
+      } else {
+        fs::create_symlink(shared / "exclude", repo->excludePath());
+      }
+    }
+    std::vector<std::vector<std::string>> runs;
+    std::vector<std::string> cwds;
+    for (int i = 0; i < 2 * runsPerTrial; ++i) {
+      expected.push_back("pattern-" + std::to_string(i));
+      runs.push_back({"hide", expected.back()});
+      cwds.push_back((i % 2 == 0 ? first : second).path());
+    }
+    EXPECT_EQ(crowd.runAll(runs, cwds, logs.path()), std::vector<int>(runs.size(), 0));
+    std::vector<std::string> lines = linesOf(readFile(shared / "exclude"));
+    std::sort(lines.begin(), lines.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(lines, expected);
   }
-  writeFile(shared / "exclude", prefill);
-  for (const GitRepo* repo : {&first, &second}) {
-    fs::remove(repo->excludePath());
-    fs::create_symlink(shared / "exclude", repo->excludePath());
-  }
-  std::vector<std::vector<std::string>> runs;
-  std::vector<std::string> cwds;
-  for (int i = 0; i < 2 * runsPerTrial; ++i) {
-    expected.push_back("pattern-" + std::to_string(i));
-    runs.push_back({"hide", expected.back()});
-    cwds.push_back((i % 2 == 0 ? first : second).path());
-  }
-  EXPECT_EQ(crowd.runAll(runs, cwds, logs.path()), std::vector<int>(runs.size(), 0));
-  std::vector<std::string> lines = linesOf(readFile(shared / "exclude"));
-  std::sort(lines.begin(), lines.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(lines, expected);
 }
 
 TEST(ExcludeConcurrencyTest, SimultaneousUnhidesOfMissingFileCreateNothing) {

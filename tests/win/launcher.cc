@@ -1,7 +1,8 @@
 // A Windows-built test helper that starts a program with CreateProcessW, for
 // what a Linux harness cannot hand a Windows program through Wine:
 //
-//   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout] [--hold FILE]
+//   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout]
+//            [--hold FILE | --hold-writable FILE]
 //            PROGRAM TAIL
 //
 // The program's command line is PROGRAM in double quotes, a blank and TAIL,
@@ -54,6 +55,7 @@ int wmain(int argc, wchar_t** argv) {
   bool closedStdout = false;
   bool nowaitStdout = false;
   const wchar_t* held = nullptr;
+  DWORD heldShare = 0;
   int next = 1;
   for (; next < argc; ++next) {
     if (std::wcscmp(argv[next], L"--stderr-pipe") == 0 && next + 1 < argc) {
@@ -64,6 +66,9 @@ int wmain(int argc, wchar_t** argv) {
       nowaitStdout = true;
     } else if (std::wcscmp(argv[next], L"--hold") == 0 && next + 1 < argc) {
       held = argv[++next];
+    } else if (std::wcscmp(argv[next], L"--hold-writable") == 0 && next + 1 < argc) {
+      held = argv[++next];
+      heldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
     } else {
       break;
     }
@@ -111,7 +116,7 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  if (held != nullptr && ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+  if (held != nullptr && ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, heldShare, nullptr,
                                        OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
     return failed("holding the file");
   }

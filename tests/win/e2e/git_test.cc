@@ -320,6 +320,11 @@ TEST(WinExclude, RelativePathWithForwardSlashes) {
   git.set("rev-parse.out", ".git/info/exclude\n");
   expectRun(hushmark({"hide", "x"}, git.options()), "", "", 0);
   EXPECT_EQ(readFile(git.dir() + "/.git/info/exclude"), "x\n");
+  // A "\\?\" path takes no "/", but git may print one.
+  std::string verbatim = "\\\\?\\" + windowsPath(git.dir());
+  git.set("rev-parse.out", verbatim + "/.git/info/exclude\n");
+  expectRun(hushmark({"hide", "y"}, git.options()), "", "", 0);
+  EXPECT_EQ(readFile(git.dir() + "/.git/info/exclude"), "x\ny\n");
 }
 
 // Wine shows a Unix symbolic link without its reparse attribute; the
@@ -335,6 +340,27 @@ TEST(WinExclude, SymbolicLinkStaysAndTargetChanges) {
   EXPECT_TRUE(fs::is_symlink(git.dir() + "/link"));
   EXPECT_EQ(readFile(git.dir() + "/real/exclude"), "b\n");
   EXPECT_EQ(fs::directory_iterator(git.dir() + "/real")->path().filename(), "exclude");
+  // A link to nothing stays, and the file it names is made.
+  fs::remove(git.dir() + "/real/exclude");
+  expectRun(hushmark({"hide", "c"}, git.options()), "", "", 0);
+  EXPECT_TRUE(fs::is_symlink(git.dir() + "/link"));
+  EXPECT_EQ(readFile(git.dir() + "/real/exclude"), "c\n");
+}
+
+// The file keeps its permissions, which Wine keeps beneath the access list
+// that Windows programs see.
+TEST(WinExclude, PermissionsStay) {
+  for (auto mode : {fs::perms(0600), fs::perms(0664), fs::perms(0640)}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    StandInGit git;
+    git.excludeAt(git.dir() + "/exclude");
+    writeFile(git.dir() + "/exclude", "a\n");
+    fs::permissions(git.dir() + "/exclude", mode);
+    expectRun(hushmark({"hide", "b"}, git.options()), "", "", 0);
+    expectRun(hushmark({"unhide", "a"}, git.options()), "", "", 0);
+    EXPECT_EQ(readFile(git.dir() + "/exclude"), "b\n");
+    EXPECT_EQ(fs::status(git.dir() + "/exclude").permissions(), mode);
+  }
 }
 
 TEST(WinExclude, FileErrorsKeepTheirNames) {

@@ -98,6 +98,11 @@ TEST(WindowsLauncher, FileHeldElsewhereIsASharingViolation) {
     EXPECT_EQ(result.status, 1);
   }
   EXPECT_EQ(readFile(exclude), "a\n");
+  // Held by one that lets others read and write it: the file is written.
+  RunResult result = launch({"--hold-writable", windowsPath(exclude)}, "hide b", git.options());
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(readFile(exclude), "a\nb\n");
 }
 
 }  // namespace
