@@ -1153,9 +1153,15 @@ TEST(ExcludeConcurrencyTest, RepositoriesSharingOneFileLoseNothing) {
     }
     std::vector<std::vector<std::string>> runs;
     std::vector<std::string> cwds;
+    // Every third run takes an old line out, which rewrites the whole file.
     for (int i = 0; i < 2 * runsPerTrial; ++i) {
-      expected.push_back("pattern-" + std::to_string(i));
-      runs.push_back({"hide", expected.back()});
+      if (i % 3 == 2) {
+        runs.push_back({"unhide", "old-" + std::to_string(i)});
+        std::erase(expected, runs.back()[1]);
+      } else {
+        expected.push_back("pattern-" + std::to_string(i));
+        runs.push_back({"hide", expected.back()});
+      }
       cwds.push_back((i % 2 == 0 ? first : second).path());
     }
     EXPECT_EQ(crowd.runAll(runs, cwds, logs.path()), std::vector<int>(runs.size(), 0));
