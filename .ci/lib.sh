@@ -17,3 +17,21 @@ need_packages() {
   fi
   apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
+
+# usage: copy_tree DIRECTORY
+# Copies the working tree (tracked and untracked files that Git does not
+# ignore, and .git) into DIRECTORY, so that a step can build the same
+# commit a second time from another place.
+copy_tree() {
+  mkdir -p "$1"
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null --files-from=- --ignore-failed-read -cf - 2>/dev/null | tar -xf - -C "$1"
+  cp -a .git "$1/"
+}
+
+# usage: same_packages FIRST SECOND
+# Fails unless two builds' packages are byte-identical; prints both sums.
+same_packages() {
+  sha256sum "$1" "$2"
+  cmp "$1" "$2" || { echo "two builds of one commit differ: $1 $2" >&2; return 1; }
+}

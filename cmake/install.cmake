@@ -5,9 +5,9 @@ include(GNUInstallDirs)
 
 if(WIN32)
   # Windows has no shared tree of programs and manuals: the program goes at
-  # the top of the prefix, beside the README.
+  # the top of the prefix, beside the README and the licence.
   install(TARGETS hushmark RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
 else()
   install(TARGETS hushmark RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES doc/hushmark.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

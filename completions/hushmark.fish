@@ -20,6 +20,15 @@ function __hushmark_unfrozen
     git ls-files -v -z 2>/dev/null | string split0 | string match -rv -- '^[Ss] ' | string sub -s 3
 end
 
+# Passes on the values read that are not already on the command line after
+# the command word.
+function __hushmark_new
+    set -l given (commandline -opc)[3..-1]
+    while read -l value
+        contains -- $value $given; or printf '%s\n' $value
+    end
+end
+
 complete -c hushmark -f
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'Show the usage'
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -s V -l version -d 'Show the version'
@@ -29,7 +38,7 @@ complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a freeze -d
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a unfreeze -d 'Clear skip-worktree from tracked files'
 complete -c hushmark -n "not __fish_seen_subcommand_from $commands" -a list -d 'List hidden patterns and frozen paths'
 complete -c hushmark -n "__fish_seen_subcommand_from $commands" -s h -l help -d 'Show the usage'
-complete -c hushmark -n "__fish_seen_subcommand_from hide" -a '(git ls-files -z --others --exclude-standard --directory --full-name -- :/ 2>/dev/null | string split0)' -d 'Untracked'
-complete -c hushmark -n "__fish_seen_subcommand_from unhide" -a '(__hushmark_listed hide)' -d 'Hidden'
-complete -c hushmark -n "__fish_seen_subcommand_from freeze" -a '(__hushmark_unfrozen)' -d 'Tracked'
-complete -c hushmark -n "__fish_seen_subcommand_from unfreeze" -a '(__hushmark_listed freeze)' -d 'Frozen'
+complete -c hushmark -n "__fish_seen_subcommand_from hide" -a '(git ls-files -z --others --exclude-standard --directory --full-name -- :/ 2>/dev/null | string split0 | __hushmark_new)' -d 'Untracked'
+complete -c hushmark -n "__fish_seen_subcommand_from unhide" -a '(__hushmark_listed hide | __hushmark_new)' -d 'Hidden'
+complete -c hushmark -n "__fish_seen_subcommand_from freeze" -a '(__hushmark_unfrozen | __hushmark_new)' -d 'Tracked'
+complete -c hushmark -n "__fish_seen_subcommand_from unfreeze" -a '(__hushmark_listed freeze | __hushmark_new)' -d 'Frozen'

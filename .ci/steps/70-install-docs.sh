@@ -2,12 +2,13 @@
 # The release build as the README gives it, installed into a fresh prefix:
 # the program is optimised, stripped and self-contained; the install puts
 # exactly the program, the manual page and three completions in place; the
-# manual page formats without a warning; the completions work in bash, zsh
-# and fish; the README's worked example is what the program really prints.
+# manual page formats without a warning and apropos finds it by what it does;
+# the completions work in bash, zsh and fish; the README's worked example is
+# what the program really prints.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib.sh
-need_packages g++ cmake git file groff-base mandoc zsh fish
+need_packages g++ cmake git file groff-base mandoc man-db zsh fish
 
 cmake -S . -B build >/dev/null && cmake --build build -j2 >/dev/null
 
@@ -41,6 +42,11 @@ if [[ -n $warnings ]]; then
   printf 'the manual page has warnings:\n%s\n' "$warnings" >&2
   exit 1
 fi
+mandb -q "$prefix/share/man"
+for word in exclude skip-worktree; do
+  [[ $(apropos -M "$prefix/share/man" "$word") == 'hushmark (1)'* ]] ||
+    { echo "apropos $word does not find hushmark(1)" >&2; exit 1; }
+done
 
 HUSHMARK_REQUIRE_SHELLS=1 bash tests/completion/completion_test.sh "$prefix"
 doc/example.sh --check "$prefix/bin/hushmark"

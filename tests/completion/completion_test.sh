@@ -17,16 +17,17 @@ trap 'rm -rf "$work"' EXIT
 export HOME=$work GIT_CONFIG_NOSYSTEM=1 PATH=$prefix/bin:$PATH
 export GIT_AUTHOR_NAME=t GIT_AUTHOR_EMAIL=t@example.org GIT_COMMITTER_NAME=t GIT_COMMITTER_EMAIL=t@example.org
 
-# The repository: tracked files with blanks, a line feed and a leading dash
-# in their names, two of them frozen; an untracked file; two hidden patterns.
+# The repository: tracked files with blanks, a line feed, a leading dash,
+# ':' and '=' in their names, three of them frozen; an untracked file; two
+# hidden patterns.
 repo=$work/repo
 git init -q "$repo"
 cd "$repo"
-mkdir src docs
-touch 'my file.txt' src/a.c 'docs/b c.md' $'line\nfeed' -- -dash
+mkdir src docs sub
+touch 'my file.txt' src/a.c 'docs/b c.md' 'sub/delta file.txt' a:b=c.txt $'line\nfeed' -- -dash
 git add -A
 git commit -qm init
-hushmark freeze 'docs/b c.md' $'line\nfeed'
+hushmark freeze 'docs/b c.md' 'sub/delta file.txt' $'line\nfeed'
 hushmark hide '*.log' 'with space/'
 touch 'notes one.txt' src/new.tmp
 
@@ -43,31 +44,34 @@ skip_or_fail() {
   fi
 }
 
-# bash: each case is the words typed (the last one being completed) and the
-# completions offered, one per line, as they would be inserted.
+# bash: each case is the line typed up to the cursor and the completions
+# offered, one per line, as the shell inserts them in place of the text after
+# an open quote or the last ':' or '=' (closing a quote after a sole match).
 bash_cases=(
-  "hushmark ''" $'hide\nunhide\nfreeze\nunfreeze\nlist'
+  "hushmark " $'hide\nunhide\nfreeze\nunfreeze\nlist'
   "hushmark -" $'-h\n--help\n-V\n--version'
   "hushmark fr" 'freeze'
-  "hushmark -- ''" $'hide\nunhide\nfreeze\nunfreeze\nlist'
-  "hushmark freeze ''" $'-dash\nmy\\ file.txt\nsrc/a.c'
-  "hushmark freeze 'my\\ f'" 'my\ file.txt'
-  "hushmark freeze \"'my f\"" 'my\ file.txt'
+  "hushmark -- " $'hide\nunhide\nfreeze\nunfreeze\nlist'
+  "hushmark freeze " $'-dash\na:b=c.txt\nmy\\ file.txt\nsrc/a.c'
+  "hushmark freeze my\\ f" 'my\ file.txt'
+  "hushmark freeze 'my f" 'my file.txt'
+  "hushmark unfreeze 'sub/d" 'sub/delta file.txt'
+  "hushmark unfreeze \"sub/d" 'sub/delta file.txt'
+  "hushmark freeze a:b" 'b=c.txt'
   "hushmark freeze -" $'-h\n--help'
   "hushmark freeze -- -" '-dash'
-  "hushmark unfreeze ''" $'docs/b\\ c.md\n$\'line\\nfeed\''
-  "hushmark unhide ''" $'\\*.log\nwith\\ space/'
-  "hushmark hide ''" $'notes\\ one.txt\nsrc/new.tmp'
-  "hushmark list ''" ''
-  "hushmark nosuch ''" ''
+  "hushmark unfreeze " $'docs/b\\ c.md\n$\'line\\nfeed\'\nsub/delta\\ file.txt'
+  "hushmark unfreeze sub/delta\\ file.txt 'docs/b c.md' " $'$\'line\\nfeed\''
+  "hushmark unhide " $'\\*.log\nwith\\ space/'
+  "hushmark hide " $'notes\\ one.txt\nsrc/new.tmp'
+  "hushmark list " ''
+  "hushmark nosuch " ''
 )
 got=$(bash --norc --noprofile -c '
   source "$1"; shift
   complete -p hushmark
   while (($#)); do
-    eval "COMP_WORDS=($1)"
-    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-    COMP_LINE="${COMP_WORDS[*]}" COMP_POINT=${#COMP_LINE}
+    COMP_LINE=$1 COMP_POINT=${#1}
     _hushmark
     printf "%s\n" "${COMPREPLY[@]}"
     printf "\36"
@@ -85,7 +89,7 @@ done
 
 # From a subdirectory, hide still offers paths from the repository's top.
 got=$(cd src && bash --norc --noprofile -c 'source "$1"
-  COMP_WORDS=(hushmark hide "") COMP_CWORD=2
+  COMP_LINE="hushmark hide " COMP_POINT=14
   _hushmark
   printf "%s\n" "${COMPREPLY[@]}"' bash "$share/bash-completion/completions/hushmark")
 [[ $got == $'notes\\ one.txt\nsrc/new.tmp' ]] || fail 'bash: hide in src/' $'notes\\ one.txt\nsrc/new.tmp' "$got"
@@ -100,33 +104,40 @@ if command -v fish >/dev/null; then
     echo ==
     complete -C 'hushmark freeze my'
     echo ==
-    complete -C 'hushmark unhide '" | cut -f1)
-  expected="$commands"$'\n==\nmy file.txt\n==\n*.log\nwith space/'
+    complete -C 'hushmark unhide '
+    echo ==
+    complete -C 'hushmark unhide \\*.log '" | cut -f1)
+  expected="$commands"$'\n==\nmy file.txt\n==\n*.log\nwith space/\n==\nwith space/'
   [[ $got == "$expected" ]] || fail 'fish' "$expected" "$got"
 else
   skip_or_fail fish
 fi
 
 # zsh: completion needs a terminal, so the test types into an interactive
-# zsh on a pseudo-terminal and reads back the listing.
-if command -v zsh >/dev/null; then
-  got=$(
-    zsh -f -c '
+# zsh on a pseudo-terminal and reads back what the terminal shows, until it
+# shows the given pattern or 10 seconds have passed.
+zsh_typed() {
+  zsh -f -c '
     zmodload zsh/zpty
     zpty z zsh -f -i
     zpty -w z "PS1=\"> \"; fpath=($1 \$fpath); autoload -Uz compinit; compinit -u -D; unsetopt beep"
-    zpty -w z "hushmark "$'"'"'\t'"'"'
+    zpty -w -n z "$2"$'"'"'\t'"'"'
     local out= chunk start=$SECONDS
-    while (( SECONDS - start < 10 )) && [[ $out != *unfreeze*unhide* ]]; do
+    while (( SECONDS - start < 10 )) && [[ $out != $~3 ]]; do
       zpty -r -t z chunk && out+=$chunk || sleep 0.1
     done
     zpty -d z
-    print -r -- "$out"' zsh "$zsh_dir" 2>&1 | tr -d '\r'
-  )
+    print -r -- "$out"' zsh "$zsh_dir" "$1" "$2" 2>&1 | tr -d '\r'
+}
+if command -v zsh >/dev/null; then
+  got=$(zsh_typed 'hushmark ' '*unfreeze*unhide*')
   for command in $commands; do
     [[ $got == *"$command"* ]] || fail "zsh: offers $command" "$command" "$got"
   done
   [[ $got != *'command not found'* && $got != *'no such'* ]] || fail 'zsh: loads cleanly' '' "$got"
+  # The one frozen path not on the line yet is inserted whole.
+  got=$(zsh_typed "hushmark unfreeze 'sub/delta file.txt' docs/b\\ c.md " '*feed*')
+  [[ $got == *"c.md line\$'\\n'feed"* ]] || fail 'zsh: leaves out given values' "c.md line\$'\\n'feed" "$got"
 else
   skip_or_fail zsh
 fi
