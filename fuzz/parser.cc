@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (*commandArgs) {
       const auto& values = (*commandArgs)->values;
-      check(*command == Command::list ? values.empty() : !values.empty());
+      check(*command == Command::List ? values.empty() : !values.empty());
       // Values are views into the argument strings, never copies.
       for (std::string_view value : values) {
         bool inside = false;

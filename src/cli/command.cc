@@ -11,11 +11,11 @@ namespace hushmark {
 
 namespace {
 
-constexpr Command allCommands[] = {Command::hide, Command::unhide, Command::freeze,
-                                   Command::unfreeze, Command::list};
+constexpr Command allCommands[] = {Command::Hide, Command::Unhide, Command::Freeze,
+                                   Command::Unfreeze, Command::List};
 
 std::string_view argumentNoun(Command command) {
-  return command == Command::hide || command == Command::unhide ? "pattern" : "path";
+  return command == Command::Hide || command == Command::Unhide ? "pattern" : "path";
 }
 
 // "hushmark: <command> requires at least one <noun>\n", composed first and
@@ -48,7 +48,7 @@ Result<std::optional<CommandArgs>> parseList(ArgIterator& args) {
     help = true;  // the table's only parameter
   }
   if (help) {
-    if (auto shown = printCommandUsage(Command::list); !shown) return fail(shown.error());
+    if (auto shown = printCommandUsage(Command::List); !shown) return fail(shown.error());
     return std::nullopt;
   }
   return CommandArgs{};
@@ -93,15 +93,15 @@ Result<std::optional<CommandArgs>> parseWithValues(Command command, ArgIterator&
 
 std::string_view commandName(Command command) {
   switch (command) {
-    case Command::hide:
+    case Command::Hide:
       return "hide";
-    case Command::unhide:
+    case Command::Unhide:
       return "unhide";
-    case Command::freeze:
+    case Command::Freeze:
       return "freeze";
-    case Command::unfreeze:
+    case Command::Unfreeze:
       return "unfreeze";
-    case Command::list:
+    case Command::List:
       return "list";
   }
   return {};
@@ -115,7 +115,7 @@ Result<Command> lookupCommand(std::string_view word) {
 }
 
 Result<std::optional<CommandArgs>> parseCommandArgs(Command command, ArgIterator& args) {
-  if (command == Command::list) return parseList(args);
+  if (command == Command::List) return parseList(args);
   return parseWithValues(command, args);
 }
 

@@ -11,7 +11,7 @@
 
 namespace hushmark {
 
-enum class Command : unsigned char { hide, unhide, freeze, unfreeze, list };
+enum class Command : unsigned char { Hide, Unhide, Freeze, Unfreeze, List };
 
 // The command word, which is also the command's name.
 std::string_view commandName(Command command);

@@ -48,15 +48,15 @@ Result<TopLevelArgs> parseTopLevel(ArgIterator& args, Diagnostic& diagnostic) {
 Status runCommand(Command command, const CommandArgs& commandArgs) {
   std::span<const std::string_view> values = commandArgs.values;
   switch (command) {
-    case Command::hide:
+    case Command::Hide:
       return hideCommand(values);
-    case Command::unhide:
+    case Command::Unhide:
       return unhideCommand(values);
-    case Command::freeze:
-      return setSkipWorktree(true, values);
-    case Command::unfreeze:
-      return setSkipWorktree(false, values);
-    case Command::list:
+    case Command::Freeze:
+      return freezeCommand(values);
+    case Command::Unfreeze:
+      return unfreezeCommand(values);
+    case Command::List:
       return listCommand();
   }
   return fail(Error::Unexpected);

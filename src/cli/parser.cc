@@ -13,18 +13,18 @@ bool isAssignmentSeparator(char c) {
 }
 
 constexpr Param topLevelTable[] = {
-    {'h', "help", ValueKind::none, "help"},
-    {'V', "version", ValueKind::none, "version"},
-    {std::nullopt, std::nullopt, ValueKind::one, "command"},
+    {'h', "help", ValueKind::None, "help"},
+    {'V', "version", ValueKind::None, "version"},
+    {std::nullopt, std::nullopt, ValueKind::One, "command"},
 };
 
 constexpr Param commandTable[] = {
-    {'h', "help", ValueKind::none, "help"},
-    {std::nullopt, std::nullopt, ValueKind::many, "str"},
+    {'h', "help", ValueKind::None, "help"},
+    {std::nullopt, std::nullopt, ValueKind::Many, "str"},
 };
 
 constexpr Param listTable[] = {
-    {'h', "help", ValueKind::none, "help"},
+    {'h', "help", ValueKind::None, "help"},
 };
 
 }  // namespace
@@ -55,14 +55,14 @@ const Param* ArgParser::positionalParam() {
 
 Result<std::optional<ParsedArg>> ArgParser::next() {
   switch (state_) {
-    case ParserState::restPositional: {
+    case ParserState::RestPositional: {
       auto arg = args_.next();
       if (!arg) return std::nullopt;
       return ParsedArg{positionalParam(), *arg};
     }
-    case ParserState::chaining:
+    case ParserState::Chaining:
       return shortStep();
-    case ParserState::normal:
+    case ParserState::Normal:
       break;
   }
   auto arg = args_.next();
@@ -72,7 +72,7 @@ Result<std::optional<ParsedArg>> ArgParser::next() {
   if (arg->starts_with("-")) {
     cluster_ = arg->substr(1);
     index_ = 0;
-    state_ = ParserState::chaining;
+    state_ = ParserState::Chaining;
     return shortStep();
   }
   return positional(*arg);
@@ -112,19 +112,19 @@ Result<std::optional<ParsedArg>> ArgParser::shortStep() {
     }
   }
   if (found == nullptr) {
-    state_ = ParserState::normal;
+    state_ = ParserState::Normal;
     return failWith(Error::InvalidArgument, cluster_, std::nullopt, name);
   }
   std::size_t next = index_ + 1;
   if (next == cluster_.size()) {
-    state_ = ParserState::normal;
+    state_ = ParserState::Normal;
     if (!found->takesValue()) return ParsedArg{found, std::nullopt};
     auto value = args_.next();
     if (!value) return failWith(Error::MissingValue, cluster_, std::nullopt, name);
     return ParsedArg{found, value};
   }
   if (found->takesValue()) {
-    state_ = ParserState::normal;
+    state_ = ParserState::Normal;
     std::size_t from = isAssignmentSeparator(cluster_[next]) ? next + 1 : next;
     return ParsedArg{found, cluster_.substr(from)};
   }
@@ -139,7 +139,7 @@ Result<std::optional<ParsedArg>> ArgParser::positional(std::string_view arg) {
   const Param* param = positionalParam();
   if (param == nullptr) return failWith(Error::InvalidArgument, arg, std::nullopt, std::nullopt);
   if (arg == "--") {
-    state_ = ParserState::restPositional;
+    state_ = ParserState::RestPositional;
     auto value = args_.next();
     if (!value) return std::nullopt;
     return ParsedArg{param, *value};

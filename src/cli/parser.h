@@ -14,17 +14,17 @@
 
 namespace hushmark {
 
-enum class ValueKind : unsigned char { none, one, many };
+enum class ValueKind : unsigned char { None, One, Many };
 
 struct Param {
   std::optional<char> shortName;
   std::optional<std::string_view> longName;
-  ValueKind value = ValueKind::none;
+  ValueKind value = ValueKind::None;
   // The parameter's own name, by which callers tell results apart.
   std::string_view name;
 
   bool isPositional() const { return !shortName && !longName; }
-  bool takesValue() const { return value != ValueKind::none; }
+  bool takesValue() const { return value != ValueKind::None; }
 };
 
 extern const std::span<const Param> topLevelParams;
@@ -58,7 +58,7 @@ class ArgParser {
   const Param* positionalParam();
 
  private:
-  enum class ParserState : unsigned char { normal, chaining, restPositional };
+  enum class ParserState : unsigned char { Normal, Chaining, RestPositional };
 
   Result<std::optional<ParsedArg>> longOption(std::string_view rest);
   Result<std::optional<ParsedArg>> shortStep();
@@ -70,7 +70,7 @@ class ArgParser {
   std::span<const Param> params_;
   ArgIterator& args_;
   Diagnostic* diagnostic_;
-  ParserState state_ = ParserState::normal;
+  ParserState state_ = ParserState::Normal;
   std::string_view cluster_;
   std::size_t index_ = 0;
   std::optional<const Param*> positional_;

@@ -23,19 +23,19 @@ static_assert(topUsage.size() == 400);
 
 std::string_view commandUsage(Command command) {
   switch (command) {
-    case Command::hide:
+    case Command::Hide:
       return "Usage: hushmark hide <pattern>...\n"
              "Add patterns to .git/info/exclude.\n";
-    case Command::unhide:
+    case Command::Unhide:
       return "Usage: hushmark unhide <pattern>...\n"
              "Remove exact patterns from .git/info/exclude.\n";
-    case Command::freeze:
+    case Command::Freeze:
       return "Usage: hushmark freeze <path>...\n"
              "Mark tracked files as skip-worktree.\n";
-    case Command::unfreeze:
+    case Command::Unfreeze:
       return "Usage: hushmark unfreeze <path>...\n"
              "Clear skip-worktree from tracked files.\n";
-    case Command::list:
+    case Command::List:
       return "Usage: hushmark list\n"
              "List hidden patterns and frozen paths.\n";
   }

@@ -13,8 +13,7 @@ namespace {
 constexpr std::string_view ignoringPath = "Ignoring path ";
 constexpr std::string_view lineIgnoringPath = "\nIgnoring path ";
 
-}  // namespace
-
+// Sets or clears the skip-worktree mark of `paths` in one git run.
 Status setSkipWorktree(bool skip, std::span<const std::string_view> paths) {
   std::vector<std::string_view> words;
   try {
@@ -37,6 +36,16 @@ Status setSkipWorktree(bool skip, std::span<const std::string_view> paths) {
     return relayGitDiagnostic(diagnostic);
   }
   return {};
+}
+
+}  // namespace
+
+Status freezeCommand(std::span<const std::string_view> paths) {
+  return setSkipWorktree(true, paths);
+}
+
+Status unfreezeCommand(std::span<const std::string_view> paths) {
+  return setSkipWorktree(false, paths);
 }
 
 }  // namespace hushmark

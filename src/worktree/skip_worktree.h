@@ -9,10 +9,11 @@
 
 namespace hushmark {
 
-// Runs "git update-index --skip-worktree -- <paths>" (skip) or
-// "--no-skip-worktree" (not skip), with the paths unchanged and in order.
+// freeze runs "git update-index --skip-worktree -- <paths>", unfreeze the
+// same with "--no-skip-worktree", with the paths unchanged and in order.
 // A run that git reports as successful but that ignored a path ("Ignoring
 // path" on its standard error) fails as a failed run does.
-Status setSkipWorktree(bool skip, std::span<const std::string_view> paths);
+Status freezeCommand(std::span<const std::string_view> paths);
+Status unfreezeCommand(std::span<const std::string_view> paths);
 
 }  // namespace hushmark

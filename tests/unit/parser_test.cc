@@ -113,10 +113,10 @@ void expectFailures(std::span<const Param> table, const std::vector<FailureCase>
 
 // A table whose options take values, as none of the program's own do.
 constexpr Param valueTable[] = {
-    {'h', "help", ValueKind::none, "help"},
-    {'o', "output", ValueKind::one, "output"},
-    {'I', "include", ValueKind::many, "include"},
-    {std::nullopt, std::nullopt, ValueKind::many, "str"},
+    {'h', "help", ValueKind::None, "help"},
+    {'o', "output", ValueKind::One, "output"},
+    {'I', "include", ValueKind::Many, "include"},
+    {std::nullopt, std::nullopt, ValueKind::Many, "str"},
 };
 
 TEST(ArgParser, TopLevelTable) {
@@ -262,11 +262,11 @@ TEST(ArgParser, PositionalParameter) {
 }
 
 TEST(LookupCommand, ExactWordsOnly) {
-  const std::pair<std::string_view, Command> known[] = {{"hide", Command::hide},
-                                                        {"unhide", Command::unhide},
-                                                        {"freeze", Command::freeze},
-                                                        {"unfreeze", Command::unfreeze},
-                                                        {"list", Command::list}};
+  const std::pair<std::string_view, Command> known[] = {{"hide", Command::Hide},
+                                                        {"unhide", Command::Unhide},
+                                                        {"freeze", Command::Freeze},
+                                                        {"unfreeze", Command::Unfreeze},
+                                                        {"list", Command::List}};
   for (const auto& [word, command] : known) {
     auto found = lookupCommand(word);
     ASSERT_TRUE(found) << word;
