@@ -10,8 +10,8 @@
 #include "runtime/buffer.h"
 #include "runtime/error.h"
 #include "runtime/file.h"
-#include "runtime/replace_file.h"
 #include "runtime/function_ref.h"
+#include "runtime/replace_file.h"
 
 namespace hushmark {
 
