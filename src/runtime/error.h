@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <expected>
 #include <string_view>
+#include <utility>
 
 namespace hushmark {
 
@@ -65,10 +66,18 @@ std::string_view errorName(Error error);
 // Unexpected.
 Error errorFromSystem(int code);
 
+// A result or the error that stands in its place. Must be used: a result
+// that is thrown away unread compiles with a warning, which the build makes
+// an error.
 template <typename T>
-using Result = std::expected<T, Error>;
+class [[nodiscard]] Result : public std::expected<T, Error> {
+ public:
+  using std::expected<T, Error>::expected;
+  Result(const std::expected<T, Error>& other) : std::expected<T, Error>(other) {}
+  Result(std::expected<T, Error>&& other) : std::expected<T, Error>(std::move(other)) {}
+};
 
-using Status = std::expected<void, Error>;
+using Status = Result<void>;
 
 inline std::unexpected<Error> fail(Error error) {
   return std::unexpected(error);
