@@ -53,9 +53,9 @@ inline bool endsInEscape(std::string_view text) {
 // The pattern Git reads from a line: the line less its trailing spaces,
 // except that a space escaped by a backslash stays, and ends the trim.
 inline std::string_view patternOfLine(std::string_view line) {
-  std::size_t end = line.size();
+  if (!line.ends_with(' ')) return line;  // nearly every line: kept cheap
+  std::size_t end = line.size() - 1;
   while (end > 0 && line[end - 1] == ' ') --end;
-  if (end == line.size()) return line;
   return line.substr(0, endsInEscape(line.substr(0, end)) ? end + 1 : end);
 }
 
