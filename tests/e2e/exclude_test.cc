@@ -150,7 +150,6 @@ const EditRow editRows[] = {
     {"UnhideInnerLineFeed", "unhide", "b\nc\n", false, {"b\nc"}, After::Holds, "", "c"},
     // A byte order mark belongs to no line, and a rewrite keeps it first.
     {"HideBehindMark", "hide", bom + "a\n", false, {"a"}, After::NotRewritten, ""},
-    {"HideKeepsMark", "hide", bom, false, {"a"}, After::Holds, bom + "a\n", "a", true},
     {"UnhideMark", "unhide", bom + "a\nb\n", false, {"a"}, After::Holds, bom + "b\n", "a"},
     {"UnhideMarkLed",
      "unhide",
@@ -162,8 +161,7 @@ const EditRow editRows[] = {
      "b"},
     // One CR ends a line; a line that still ends in CR keeps it.
     {"HideBesideCrCr", "hide", "a\r\r\n", false, {"a"}, After::Holds, "a\r\r\na\n", "a", true},
-    {"HideKeepsCrCr", "hide", "b\r\r\n", false, {"x"}, After::Holds, "b\r\r\nx\n", "b\r", true},
-    {"UnhideKeepsCrCr", "unhide", "b\r\r\nc\n", false, {"c"}, After::Holds, "b\r\r\n", "b\r", true},
+    {"UnhideCrCr", "unhide", "a\r\r\nc\n", false, {"a", "c"}, After::Holds, "a\r\r\n", "a\r", true},
     // A trailing space behind an odd number of backslashes is escaped, and
     // Git matches it: it stays, and the trim stops there.
     {"HideEscapedTrailingBlank",
