@@ -1,6 +1,8 @@
-// The one rule by which the exclude file is cut into lines: split on LF,
-// every CR at the end of a line removed, nothing else touched. A final LF
-// opens no further line; empty content has no lines.
+// How the exclude file is read, by the rules Git reads it with: a UTF-8
+// byte order mark at the start of the file belongs to no line; the content
+// is split on LF, and one CR before the LF (or at the end of the content)
+// ends the line with it; a line's pattern is the line less its trailing
+// spaces. A final LF opens no further line; empty content has no lines.
 #pragma once
 
 #include <cstring>
@@ -9,8 +11,16 @@
 
 namespace hushmark {
 
+inline constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+// The byte order mark at the start of the file's content, or nothing.
+inline std::string_view leadingByteOrderMark(std::string_view content) {
+  return content.starts_with(byteOrderMark) ? byteOrderMark : std::string_view();
+}
+
 class ExcludeLineIterator {
  public:
+  // `content` starts at a line: a byte order mark is set aside by the caller.
   explicit ExcludeLineIterator(std::string_view content) : content_(content) {}
 
   // The next line, a view into the content, or nullopt after the last.
@@ -23,7 +33,7 @@ class ExcludeLineIterator {
                              ? remaining
                              : static_cast<std::size_t>(static_cast<const char*>(lineFeed) - start);
     position_ += lineFeed == nullptr ? remaining : length + 1;
-    while (length > 0 && start[length - 1] == '\r') --length;
+    if (length > 0 && start[length - 1] == '\r') --length;
     return std::string_view(start, length);
   }
 
@@ -31,5 +41,28 @@ class ExcludeLineIterator {
   std::string_view content_;
   std::size_t position_ = 0;
 };
+
+// Whether `text` ends in an odd run of backslashes, which escapes the byte
+// that would follow.
+inline bool endsInEscape(std::string_view text) {
+  std::size_t backslashes = 0;
+  while (backslashes < text.size() && text[text.size() - 1 - backslashes] == '\\') ++backslashes;
+  return backslashes % 2 == 1;
+}
+
+// The pattern Git reads from a line: the line less its trailing spaces,
+// except that a space escaped by a backslash stays, and ends the trim.
+inline std::string_view patternOfLine(std::string_view line) {
+  if (!line.ends_with(' ')) return line;  // nearly every line: kept cheap
+  std::size_t end = line.size() - 1;
+  while (end > 0 && line[end - 1] == ' ') --end;
+  return line.substr(0, endsInEscape(line.substr(0, end)) ? end + 1 : end);
+}
+
+// Whether Git takes a line as a pattern: a line whose first byte is `#` is a
+// comment, and one whose pattern is empty is blank.
+inline bool isPatternLine(std::string_view line) {
+  return !line.starts_with('#') && !patternOfLine(line).empty();
+}
 
 }  // namespace hushmark

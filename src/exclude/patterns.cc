@@ -15,18 +15,28 @@ namespace {
 // line by line.
 constexpr std::size_t maxSearchedPatterns = 8;
 
+// Appends a line and its LF. A line that still ends in CR gets one more
+// before the LF, which Git drops, so that Git reads the line as before.
 Status appendLine(ByteBuffer& out, std::string_view line) {
   if (auto added = out.append(line); !added) return added;
+  if (line.ends_with('\r')) {
+    if (auto added = out.append('\r'); !added) return added;
+  }
   return out.append('\n');
 }
 
-// Whether a line starting at `start` of `lines` equals `pattern`: the
-// pattern's bytes, then nothing but CRs up to the LF or the end.
+// Whether the line starting at `start` of `lines` reads to Git as
+// `pattern`: the pattern's bytes, then only spaces that Git trims, at most
+// one CR, and the LF or the end.
 bool lineEquals(std::string_view lines, std::size_t start, std::string_view pattern) {
   if (lines.size() - start < pattern.size()) return false;
   if (std::memcmp(lines.data() + start, pattern.data(), pattern.size()) != 0) return false;
   std::size_t end = start + pattern.size();
-  while (end < lines.size() && lines[end] == '\r') ++end;
+  std::size_t spaces = end;
+  while (end < lines.size() && lines[end] == ' ') ++end;
+  // A backslash at the pattern's end escapes the first space behind it.
+  if (end > spaces && endsInEscape(pattern)) return false;
+  if (end < lines.size() && lines[end] == '\r') ++end;
   return end == lines.size() || lines[end] == '\n';
 }
 
@@ -41,11 +51,7 @@ std::string_view normalizePattern(std::string_view argument) {
   std::size_t start = static_cast<std::size_t>(pattern.data() - argument.data());
   std::size_t end = start + pattern.size();
   if (end == argument.size() || argument[end] != ' ') return pattern;
-  std::size_t backslashes = 0;
-  while (backslashes < pattern.size() && pattern[pattern.size() - 1 - backslashes] == '\\') {
-    ++backslashes;
-  }
-  return backslashes % 2 == 1 ? argument.substr(start, pattern.size() + 1) : pattern;
+  return endsInEscape(pattern) ? argument.substr(start, pattern.size() + 1) : pattern;
 }
 
 bool inWrittenForm(std::string_view content) {
@@ -57,12 +63,20 @@ Result<PresenceScan> PresenceScan::make(std::span<const std::string_view> argume
   try {
     PresenceScan scan;
     for (std::string_view argument : arguments) {
-      std::string_view pattern = normalizePattern(argument);
-      if (pattern.empty()) continue;
-      if (!scan.index_.try_emplace(pattern, scan.patterns_.size()).second) continue;
-      scan.patterns_.push_back(pattern);
-      if (pattern.size() >= scan.lengths_.size()) scan.lengths_.resize(pattern.size() + 1, false);
-      scan.lengths_[pattern.size()] = true;
+      // An argument holds one pattern per line.
+      for (std::size_t from = 0; from <= argument.size();) {
+        std::size_t lineFeed = argument.find('\n', from);
+        if (lineFeed == std::string_view::npos) lineFeed = argument.size();
+        std::string_view pattern = normalizePattern(argument.substr(from, lineFeed - from));
+        from = lineFeed + 1;
+        if (pattern.empty()) continue;
+        if (!scan.index_.try_emplace(pattern, scan.patterns_.size()).second) continue;
+        scan.patterns_.push_back(pattern);
+        if (pattern.size() >= scan.lengths_.size()) {
+          scan.lengths_.resize(pattern.size() + 1, false);
+        }
+        scan.lengths_[pattern.size()] = true;
+      }
     }
     scan.present_.assign(scan.patterns_.size(), false);
     scan.missing_ = scan.patterns_.size();
@@ -93,6 +107,10 @@ void PresenceScan::markPresent(std::size_t index) {
 }
 
 void PresenceScan::scan(std::string_view lines) {
+  if (atFileStart_ && !lines.empty()) {
+    lines.remove_prefix(leadingByteOrderMark(lines).size());
+    atFileStart_ = false;
+  }
   if (missing_ == 0 || lines.empty()) return;
   if (!needles_.empty()) {
     scanByPattern(lines);
@@ -105,8 +123,6 @@ void PresenceScan::scanByPattern(std::string_view lines) {
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
     if (present_[i]) continue;
     std::string_view pattern = patterns_[i];
-    // An LF inside a pattern keeps it from ever being one line.
-    if (pattern.find('\n') != std::string_view::npos) continue;
     if (lineEquals(lines, 0, pattern)) {
       markPresent(i);
       continue;
@@ -137,7 +153,7 @@ void PresenceScan::scanByLine(std::string_view lines) {
   while (missing_ > 0) {
     auto line = iterator.next();
     if (!line) return;
-    if (auto found = find(*line)) markPresent(*found);
+    if (auto found = find(patternOfLine(*line))) markPresent(*found);
   }
 }
 
@@ -148,7 +164,6 @@ std::size_t PresenceScan::firstCandidate(std::string_view lines) const {
   if (needles_.empty()) return 0;
   std::size_t first = notFound;
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
-    if (patterns_[i].find('\n') != std::string_view::npos) continue;
     if (lineEquals(lines, 0, patterns_[i])) return 0;
     // Only the text before the earliest candidate so far needs a look.
     std::string_view searched =
@@ -168,8 +183,8 @@ bool PresenceScan::forEachMatchingLine(std::string_view lines,
     std::size_t lineFeed = lines.find('\n', start);
     std::size_t end = lineFeed == std::string_view::npos ? lines.size() : lineFeed + 1;
     std::size_t length = (lineFeed == std::string_view::npos ? lines.size() : lineFeed) - start;
-    while (length > 0 && lines[start + length - 1] == '\r') --length;
-    if (find(lines.substr(start, length)) && !found(start, end)) return false;
+    if (length > 0 && lines[start + length - 1] == '\r') --length;
+    if (find(patternOfLine(lines.substr(start, length))) && !found(start, end)) return false;
     start = end;
   }
   return true;
@@ -178,6 +193,11 @@ bool PresenceScan::forEachMatchingLine(std::string_view lines,
 Status PresenceScan::appendMissing(ByteBuffer& out) const {
   for (std::size_t i = 0; i < patterns_.size(); ++i) {
     if (present_[i]) continue;
+    // The first line of an empty file: Git would skip the mark's bytes at
+    // its start, unless a mark stands in front of them.
+    if (atFileStart_ && out.empty() && patterns_[i].starts_with(byteOrderMark)) {
+      if (auto added = out.append(byteOrderMark); !added) return added;
+    }
     if (auto added = appendLine(out, patterns_[i]); !added) return added;
   }
   return {};
@@ -198,7 +218,9 @@ Result<std::optional<NewContent>> addPatterns(std::string_view content,
     if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
       return fail(reserved.error());
     }
-    ExcludeLineIterator lines(content);
+    std::string_view mark = leadingByteOrderMark(content);
+    (void)result.rest.append(mark);
+    ExcludeLineIterator lines(content.substr(mark.size()));
     while (auto line = lines.next()) {
       if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
     }
@@ -218,12 +240,20 @@ Result<std::optional<NewContent>> removePatterns(std::string_view content,
   if (!scan->anyPresent()) return std::nullopt;
 
   NewContent result;
-  if (auto reserved = result.rest.reserveExtra(content.size() + 1); !reserved) {
+  if (auto reserved = result.rest.reserveExtra(content.size() + 1 + byteOrderMark.size());
+      !reserved) {
     return fail(reserved.error());
   }
-  ExcludeLineIterator lines(content);
+  std::string_view mark = leadingByteOrderMark(content);
+  (void)result.rest.append(mark);
+  ExcludeLineIterator lines(content.substr(mark.size()));
   while (auto line = lines.next()) {
     if (scan->contains(*line)) continue;
+    // A line that now comes first and begins with the mark's bytes gets a
+    // mark in front, which Git skips in its place.
+    if (result.rest.empty() && line->starts_with(byteOrderMark)) {
+      (void)result.rest.append(byteOrderMark);
+    }
     if (auto added = appendLine(result.rest, *line); !added) return fail(added.error());
   }
   return result;

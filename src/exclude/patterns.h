@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "exclude/lines.h"
 #include "runtime/buffer.h"
 #include "runtime/bytes.h"
 #include "runtime/error.h"
@@ -23,10 +24,13 @@ namespace hushmark {
 // backslashes before it) stays, as Git matches it, and ends the trim.
 std::string_view normalizePattern(std::string_view argument);
 
-// The distinct non-empty normalised arguments, in order of first
-// appearance, and which of them stand as a line of the exclude file. The
-// content may be fed in pieces, each made of whole lines (every piece but the
-// file's last ends with LF), so a large file need not be held in memory.
+// The distinct non-empty patterns of the arguments, in order of first
+// appearance, and which of them stand as a line of the exclude file. An
+// argument holds one pattern per line: it is cut at its LFs, and each piece
+// is normalised. A line stands for a pattern when Git reads it as that
+// pattern (see patternOfLine). The content may be fed in pieces, each made
+// of whole lines (every piece but the file's last ends with LF), so a large
+// file need not be held in memory.
 class PresenceScan {
  public:
   static Result<PresenceScan> make(std::span<const std::string_view> arguments);
@@ -39,20 +43,25 @@ class PresenceScan {
   bool empty() const { return patterns_.empty(); }
   bool allPresent() const { return missing_ == 0; }
   bool anyPresent() const { return missing_ < patterns_.size(); }
-  // Whether `line` equals one of the patterns.
-  bool contains(std::string_view line) const { return find(line).has_value(); }
+  // Whether Git reads `line` (as ExcludeLineIterator yields it) as one of
+  // the patterns.
+  bool contains(std::string_view line) const { return find(patternOfLine(line)).has_value(); }
 
-  // Marks every pattern that equals a line of `lines`: the line's bytes
-  // between LFs, trailing CRs set aside.
+  // Marks every pattern that a line of `lines` stands for. The first call's
+  // `lines` start the file: a byte order mark there belongs to no line.
   void scan(std::string_view lines);
 
   // Appends every pattern not seen in the file, each followed by one LF.
+  // When no byte of the file was scanned (it is empty) and the first of them
+  // begins with the bytes of a byte order mark, a mark goes in front, since
+  // Git skips one at the start of the file.
   Status appendMissing(ByteBuffer& out) const;
 
   // Calls `found` with the start and end offset in `lines` of every line
-  // that equals a pattern, in order; the end lies behind the line's LF (at
-  // the end of `lines` for a last line without one). Stops as soon as
-  // `found` returns false, and then returns false.
+  // that stands for a pattern, in order; the end lies behind the line's LF
+  // (at the end of `lines` for a last line without one). Stops as soon as
+  // `found` returns false, and then returns false. `lines` start at a line:
+  // a byte order mark is set aside by the caller.
   bool forEachMatchingLine(std::string_view lines,
                            FunctionRef<bool(std::size_t, std::size_t)> found) const;
 
@@ -67,6 +76,7 @@ class PresenceScan {
   std::vector<std::string_view> patterns_;
   std::vector<bool> present_;
   std::size_t missing_ = 0;
+  bool atFileStart_ = true;
   // For a few patterns: each pattern with an LF in front, searched for as a
   // whole, which skips through a large file far faster than cutting it into
   // lines. For many: a hash lookup of the lines whose length some pattern
@@ -77,14 +87,16 @@ class PresenceScan {
   std::vector<bool> lengths_;
 };
 
-// Whether the content's lines, each followed by one LF, give back exactly
-// the same bytes: no line ends in CR and the last line has its LF.
+// Whether the content, rewritten line by line, gives back exactly the same
+// bytes: no CR stands before an LF and the last line has its LF.
 bool inWrittenForm(std::string_view content);
 
 // New content for the exclude file: `kept`, a view into the old content that
 // is already in written form (every line ended by exactly one LF), followed
 // by the owned bytes of `rest`. Keeping the unchanged bytes as a view spares
-// copying a large file that only gains a line.
+// copying a large file that only gains a line. A rewrite keeps a byte order
+// mark first, and writes back a line that still ends in CR with a CR before
+// its LF, so that Git reads every line it keeps as before.
 struct NewContent {
   std::string_view kept;
   ByteBuffer rest;
@@ -92,14 +104,14 @@ struct NewContent {
   std::string str() const { return std::string(kept) + std::string(rest.view()); }
 };
 
-// Every old line, each ended by one LF, followed by each normalised
-// argument that is neither empty nor already a line nor an earlier argument,
+// Every old line, each ended by one LF, followed by each pattern of the
+// arguments that is neither empty nor already a line nor an earlier one,
 // each ended by one LF. nullopt (no change) when nothing is added.
 Result<std::optional<NewContent>> addPatterns(std::string_view content,
                                               std::span<const std::string_view> arguments);
 
-// Every old line that equals no normalised argument, each ended by one LF.
-// nullopt (no change) when no line is dropped.
+// Every old line that stands for no pattern of the arguments, each ended by
+// one LF. nullopt (no change) when no line is dropped.
 Result<std::optional<NewContent>> removePatterns(std::string_view content,
                                                  std::span<const std::string_view> arguments);
 

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "exclude/lines.h"
+
 namespace hushmark {
 
 Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::size_t maxRanges) {
@@ -9,6 +11,10 @@ Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::si
   std::uint64_t pieceStart = 0;  // the file offset of the piece at hand
   std::uint64_t keptFrom = 0;    // where the stretch being kept began
   bool outOfMemory = false;
+  // While nothing is kept yet: whether the line where the kept stretches
+  // would begin starts with the bytes of a byte order mark, which Git would
+  // then skip.
+  bool markLed = false;
   auto keep = [&](std::uint64_t end) {
     if (end == keptFrom) return true;
     if (result.kept.size() == maxRanges) {
@@ -24,10 +30,20 @@ Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::si
     return true;
   };
   auto scanned = scanExcludeFile(file, [&](std::string_view lines) {
+    // A byte order mark belongs to no line; it stays in the first stretch.
+    std::size_t mark = 0;
+    if (pieceStart == 0) {
+      mark = leadingByteOrderMark(lines).size();
+    } else if (result.kept.empty() && keptFrom == pieceStart) {
+      markLed = lines.starts_with(byteOrderMark);
+    }
+    pieceStart += mark;
+    lines.remove_prefix(mark);
     bool goOn = scan.forEachMatchingLine(lines, [&](std::size_t start, std::size_t end) {
       result.anyRemoved = true;
       if (!keep(pieceStart + start)) return false;
       keptFrom = pieceStart + end;
+      if (result.kept.empty()) markLed = lines.substr(end).starts_with(byteOrderMark);
       return true;
     });
     pieceStart += lines.size();
@@ -40,6 +56,8 @@ Result<RemovalScan> scanForRemoval(File& file, const PresenceScan& scan, std::si
     if (outOfMemory) return fail(Error::OutOfMemory);
     result.summary.complete = false;
   }
+  // The kept stretches alone would not read as before: the file is rebuilt.
+  if (markLed && !result.kept.empty()) result.summary.writtenForm = false;
   return result;
 }
 

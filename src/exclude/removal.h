@@ -14,6 +14,9 @@
 namespace hushmark {
 
 struct RemovalScan {
+  // The scan's summary; not in written form either when the kept stretches
+  // would begin with a line that starts with the bytes of a byte order mark,
+  // which Git skips at the start of a file.
   ExcludeFileScan summary;
   // Some line equals a pattern.
   bool anyRemoved = false;

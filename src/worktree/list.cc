@@ -7,7 +7,6 @@
 #include "git/exclude_path.h"
 #include "git/run_git.h"
 #include "runtime/output.h"
-#include "runtime/text.h"
 
 namespace hushmark {
 
@@ -56,10 +55,9 @@ Status appendQuotedPath(ByteBuffer& out, std::string_view path) {
 }  // namespace
 
 Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent) {
-  ExcludeLineIterator lines(excludeContent);
+  ExcludeLineIterator lines(excludeContent.substr(leadingByteOrderMark(excludeContent).size()));
   while (auto line = lines.next()) {
-    std::string_view tested = trimBytes(*line, " \t");
-    if (tested.empty() || tested.front() == '#') continue;
+    if (!isPatternLine(*line)) continue;
     if (auto added = appendTagged(out, "hide\t", *line); !added) return added;
   }
   return {};

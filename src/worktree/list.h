@@ -12,9 +12,9 @@ namespace hushmark {
 
 Status listCommand();
 
-// Appends "hide\t<pattern>\n" for every line of the exclude file's content
-// that is neither blank nor a comment once spaces and tabs are set aside;
-// the pattern keeps the spaces and tabs it has in the file.
+// Appends "hide\t<line>\n" for every line of the exclude file's content
+// that Git reads as a pattern (neither a comment nor blank), as the line
+// stands in the file, its blanks included.
 Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent);
 
 // Appends "freeze\t<path>\n" for every NUL-ended entry of

@@ -107,11 +107,17 @@ struct EditRow {
   std::vector<std::string> args;
   After outcome;
   std::string after;
+  // When set: the path whose verdict `git check-ignore` gives afterwards,
+  // and whether Git ignores it.
+  const char* judged = nullptr;
+  bool ignored = false;
 };
 
 void PrintTo(const EditRow& row, std::ostream* os) {
   *os << row.name;
 }
+
+const std::string bom = "\xEF\xBB\xBF";
 
 const EditRow editRows[] = {
     {"HideIntoMissingInfo", "hide", std::nullopt, true, {"a"}, After::Holds, "a\n"},
@@ -122,7 +128,7 @@ const EditRow editRows[] = {
     {"HideRepeatedArgument", "hide", "", false, {"a", "b", "a"}, After::Holds, "a\nb\n"},
     {"HideNormalisedArgument", "hide", "a\n", false, {" b\t", "b"}, After::Holds, "a\nb\n"},
     {"HideBesideIndentedLine", "hide", " a\n", false, {"a"}, After::Holds, " a\na\n"},
-    {"HideBesideTrailingBlank", "hide", "a \n", false, {"a"}, After::Holds, "a \na\n"},
+    {"HidePresentBeforeTrailingBlanks", "hide", "a  \n", false, {"a"}, After::NotRewritten, ""},
     {"HideKeepsBlankAndComment", "hide", "a\n\n# x\n", false, {"y"}, After::Holds, "a\n\n# x\ny\n"},
     {"HideComment", "hide", "# x\n", false, {"# x"}, After::NotRewritten, ""},
     {"HideKeepsDuplicates", "hide", "a\na\n", false, {"b"}, After::Holds, "a\na\nb\n"},
@@ -133,16 +139,30 @@ const EditRow editRows[] = {
     {"UnhideFromMissingInfo", "unhide", std::nullopt, true, {"a"}, After::StillMissing, ""},
     {"UnhideFromMissingFile", "unhide", std::nullopt, false, {"a"}, After::StillMissing, ""},
     {"UnhideConvertsCrLf", "unhide", "a\r\nb\r\n", false, {"a"}, After::Holds, "b\n"},
-    {"UnhideTrailingBlankDiffers", "unhide", "a \n", false, {"a"}, After::NotRewritten, ""},
+    {"UnhideTrailingBlanks", "unhide", "a  \nb\n", false, {"a"}, After::Holds, "b\n", "a"},
     {"UnhideNormalisedArgument", "unhide", " a\n", false, {" a "}, After::NotRewritten, ""},
     {"UnhideKeepsBlankLine", "unhide", "a\n\nb\n", false, {"a"}, After::Holds, "\nb\n"},
     {"UnhideSeveral", "unhide", "a\nb\nx\n", false, {"x", "a"}, After::Holds, "b\n"},
     {"UnhideBlanks", "unhide", "a\n", false, {" ", "\t"}, After::NotRewritten, ""},
     {"UnhideComment", "unhide", "# a\n", false, {"# a"}, After::Holds, ""},
-    // An argument with a line feed inside is added as two lines, and then
-    // matches no single line.
+    // An argument with a line feed inside is one pattern per line.
     {"HideInnerLineFeed", "hide", "a\n", false, {"b\nc"}, After::Holds, "a\nb\nc\n"},
-    {"UnhideInnerLineFeed", "unhide", "b\nc\n", false, {"b\nc"}, After::NotRewritten, ""},
+    {"HideInnerLineFeedAgain", "hide", "b\nc\n", false, {"b\nc"}, After::NotRewritten, ""},
+    {"UnhideInnerLineFeed", "unhide", "b\nc\n", false, {"b\nc"}, After::Holds, "", "c"},
+    // A byte order mark belongs to no line, and a rewrite keeps it first.
+    {"HideBehindMark", "hide", bom + "a\n", false, {"a"}, After::NotRewritten, ""},
+    {"UnhideMark", "unhide", bom + "a\nb\n", false, {"a"}, After::Holds, bom + "b\n", "a"},
+    {"UnhideMarkLed",
+     "unhide",
+     "a\n" + bom + "b\n",
+     false,
+     {"a"},
+     After::Holds,
+     bom + bom + "b\n",
+     "b"},
+    // One CR ends a line; a line that still ends in CR keeps it.
+    {"HideBesideCrCr", "hide", "a\r\r\n", false, {"a"}, After::Holds, "a\r\r\na\n", "a", true},
+    {"UnhideCrCr", "unhide", "a\r\r\nc\n", false, {"a", "c"}, After::Holds, "a\r\r\n", "a\r", true},
     // A trailing space behind an odd number of backslashes is escaped, and
     // Git matches it: it stays, and the trim stops there.
     {"HideEscapedTrailingBlank",
@@ -200,6 +220,11 @@ TEST_P(EditRowTest, LeavesTheExpectedFile) {
         EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{});
       }
       break;
+  }
+  if (row.judged) {
+    RunResult verdict =
+        run({"git", "check-ignore", "-q", "--no-index", "--", row.judged}, at(repo.path()));
+    EXPECT_EQ(verdict.status, row.ignored ? 0 : 1) << verdict.err;
   }
 }
 

@@ -54,10 +54,14 @@ TEST(ListTest, NothingHiddenNothingFrozenPrintsNothing) {
 
 TEST(ListTest, ListsOnlyPatternLinesAsTheyStand) {
   GitRepo repo;
-  writeFile(repo.excludePath(), "a\r\n\r\n  # note\n\tb \n# x");
-  expectListed(repo.hushmark({"list"}), "hide\ta\nhide\t\tb \n");
+  // Only a # first is a comment, only spaces are trimmed from a line's end,
+  // one CR ends a line, and a byte order mark belongs to no line.
+  writeFile(repo.excludePath(), "\xEF\xBB\xBF#c\na\r\n \r\n  # note\n\tb \n\t\nc\r\r\n# x");
+  expectListed(repo.hushmark({"list"}),
+               "hide\ta\nhide\t  # note\nhide\t\tb \nhide\t\t\nhide\tc\r\n");
+  EXPECT_EQ(repo.git({"check-ignore", "--no-index", "--", "  # note"}), "  # note\n");
   writeFile(repo.excludePath(), " \t \n\\#x\nd\nd\n");
-  expectListed(repo.hushmark({"list"}), "hide\t\\#x\nhide\td\nhide\td\n");
+  expectListed(repo.hushmark({"list"}), "hide\t \t \nhide\t\\#x\nhide\td\nhide\td\n");
 }
 
 TEST(ListTest, FrozenPathsFollowHiddenPatterns) {

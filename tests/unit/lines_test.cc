@@ -35,14 +35,15 @@ TEST_P(LineModelTest, YieldsTheLinesOfTheContent) {
 INSTANTIATE_TEST_SUITE_P(
     Table, LineModelTest,
     ::testing::Values(LineCase{"a\nb\n", {"a", "b"}}, LineCase{"a\nb", {"a", "b"}},
-                      LineCase{"a\r\nb\r\n", {"a", "b"}}, LineCase{"a\r\r\n", {"a"}},
+                      LineCase{"a\r\nb\r\n", {"a", "b"}}, LineCase{"a\r\r\n", {"a\r"}},
                       LineCase{" a \t\r\n", {" a \t"}}, LineCase{"a\n\nb", {"a", "", "b"}},
                       LineCase{"a\n\n", {"a", ""}}, LineCase{"\r\n", {""}}, LineCase{"\n", {""}},
                       LineCase{"", {}},
-                      // Only the CRs at the very end of a line go; inner ones stay.
+                      // Only one CR at the very end of a line goes; others stay.
                       LineCase{"a\rb\r\n", {"a\rb"}}, LineCase{"\ra\n", {"\ra"}},
                       LineCase{"a\r\n\r", {"a", ""}}, LineCase{"a\r", {"a"}},
-                      LineCase{"\r\r\r", {""}}, LineCase{std::string("a\0b\n", 4), {{"a\0b", 3}}}));
+                      LineCase{"\r\r\r", {"\r\r"}},
+                      LineCase{std::string("a\0b\n", 4), {{"a\0b", 3}}}));
 
 TEST(LineModelTest, LinesAreViewsIntoTheContent) {
   std::string content = "first\r\nsecond";

@@ -42,11 +42,18 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, HiddenPatternsTest,
     ::testing::Values(FormatCase{"Empty", "", ""},
                       FormatCase{"MixedFile", "a\r\n\r\n  # note\n\tb \n# x",
-                                 "hide\ta\nhide\t\tb \n"},
-                      FormatCase{"BlanksOnly", " \t \n\t\n", ""},
+                                 "hide\ta\nhide\t  # note\nhide\t\tb \n"},
+                      FormatCase{"SpacesOnly", "  \n \r\n", ""},
+                      FormatCase{"TabsArePatterns", " \t \n\t\n", "hide\t \t \nhide\t\t\n"},
+                      FormatCase{"ByteOrderMarkFirstOnly",
+                                 "\xEF\xBB\xBF#c\n\xEF\xBB\xBF"
+                                 "a\n",
+                                 "hide\t\xEF\xBB\xBF"
+                                 "a\n"},
+                      FormatCase{"OneCrEndsALine", "a\r\r\n", "hide\ta\r\n"},
                       FormatCase{"EscapedHash", "\\#a\n", "hide\t\\#a\n"},
                       FormatCase{"Duplicates", "a\nb\na\n", "hide\ta\nhide\tb\nhide\ta\n"},
-                      FormatCase{"IndentedTabComment", "\t#c\n", ""},
+                      FormatCase{"IndentedTabComment", "\t#c\n", "hide\t\t#c\n"},
                       FormatCase{"HashInside", "a#b\n", "hide\ta#b\n"},
                       // Only spaces and tabs are set aside for the test: a CR at the start
                       // makes a pattern.

@@ -42,6 +42,8 @@ TEST_P(EditTest, GivesTheExpectedContent) {
   EXPECT_EQ(apply(c.edit, c.before, c.arguments), c.after);
 }
 
+const std::string bom = "\xEF\xBB\xBF";
+
 // A missing file reads as empty content, so its rows appear here with "".
 const EditCase editCases[] = {
     {"HideIntoMissingFile", Edit::Hide, "", {"a"}, "a\n"},
@@ -52,7 +54,7 @@ const EditCase editCases[] = {
     {"HideRepeatedArgumentOnce", Edit::Hide, "", {"a", "b", "a"}, "a\nb\n"},
     {"HideNormalisesArguments", Edit::Hide, "a\n", {" b\t", "b"}, "a\nb\n"},
     {"HideLeadingBlankLineIsOther", Edit::Hide, " a\n", {"a"}, " a\na\n"},
-    {"HideTrailingBlankLineIsOther", Edit::Hide, "a \n", {"a"}, "a \na\n"},
+    {"HidePresentBeforeTrailingBlanks", Edit::Hide, "a  \r\n", {"a"}, std::nullopt},
     {"HideKeepsBlankAndCommentLines", Edit::Hide, "a\n\n# x\n", {"y"}, "a\n\n# x\ny\n"},
     {"HideCommentAsPattern", Edit::Hide, "# x\n", {"# x"}, std::nullopt},
     {"HideKeepsOldDuplicates", Edit::Hide, "a\na\n", {"b"}, "a\na\nb\n"},
@@ -62,7 +64,7 @@ const EditCase editCases[] = {
     {"UnhideAbsent", Edit::Unhide, "a\nb\n", {"x"}, std::nullopt},
     {"UnhideFromMissingFile", Edit::Unhide, "", {"a"}, std::nullopt},
     {"UnhideTurnsCrLfIntoLf", Edit::Unhide, "a\r\nb\r\n", {"a"}, "b\n"},
-    {"UnhideLineWithTrailingBlank", Edit::Unhide, "a \n", {"a"}, std::nullopt},
+    {"UnhideLineWithTrailingBlanks", Edit::Unhide, "a  \na\\ \n", {"a"}, "a\\ \n"},
     {"UnhideNormalisedArgument", Edit::Unhide, " a\n", {" a "}, std::nullopt},
     {"UnhideKeepsBlankLine", Edit::Unhide, "a\n\nb\n", {"a"}, "\nb\n"},
     {"UnhideSeveral", Edit::Unhide, "a\nb\nx\n", {"x", "a"}, "b\n"},
@@ -70,10 +72,16 @@ const EditCase editCases[] = {
     {"UnhideComment", Edit::Unhide, "# a\n", {"# a"}, ""},
     // Beyond the table.
     {"HideArgumentWithInnerLineFeed", Edit::Hide, "a\n", {"b\nc"}, "a\nb\nc\n"},
-    {"HideInnerLineFeedAgainAddsAgain", Edit::Hide, "b\nc\n", {"b\nc"}, "b\nc\nb\nc\n"},
-    {"UnhideArgumentWithInnerLineFeed", Edit::Unhide, "b\nc\n", {"b\nc"}, std::nullopt},
+    {"HideInnerLineFeedAgain", Edit::Hide, "b\nc\n", {"b \r\n\tc"}, std::nullopt},
+    {"UnhideArgumentWithInnerLineFeed", Edit::Unhide, "b\nc\nd\n", {"b\nc"}, "d\n"},
+    {"HideBehindMark", Edit::Hide, bom + "a\r\n", {"a", "b"}, bom + "a\nb\n"},
+    {"UnhideBehindMark", Edit::Unhide, bom + "a\nb\n", {"a"}, bom + "b\n"},
+    // A line that comes first and begins with the mark's bytes gets a mark.
+    {"HideMarkLedIntoEmpty", Edit::Hide, "", {bom + "b"}, bom + bom + "b\n"},
+    {"UnhideBeforeMarkLed", Edit::Unhide, "a\n" + bom + "b\n", {"a"}, bom + bom + "b\n"},
+    {"HideBesideDoubleCr", Edit::Hide, "a\r\r\n", {"a"}, "a\r\r\na\n"},
     {"HideOnlyTheMissingOnesInArgumentOrder", Edit::Hide, "b\n", {"c", "b", "a"}, "b\nc\na\n"},
-    {"HideAfterCrRunAndLastLineWithoutLineFeed", Edit::Hide, "a\r\r\nb\r", {"c"}, "a\nb\nc\n"},
+    {"HideAfterCrRunAndLastLineWithoutLineFeed", Edit::Hide, "a\r\r\nb\r", {"c"}, "a\r\r\nb\nc\n"},
     {"HideKeepsInnerCr", Edit::Hide, "a\rb\n", {"c"}, "a\rb\nc\n"},
     {"HideIntoEmptyLinesOnly", Edit::Hide, "\n\n", {"a"}, "\n\na\n"},
     {"HideMatchesLineWithInnerCr", Edit::Hide, "a\rb\r\n", {"a\rb"}, std::nullopt},

@@ -262,7 +262,7 @@ TEST(WinList, PatternsThenFrozenPaths) {
   writeFile(git.dir() + "/exclude", "a\r\n\r\n  # note\n\tb \n# x");
   git.set("ls-files.out", std::string("H plain\0S dir/inner\0S caf\xc3\xa9\0", 31));
   expectRun(hushmark({"list"}, git.options()),
-            "hide\ta\nhide\t\tb \nfreeze\tdir/inner\nfreeze\tcaf\xc3\xa9\n", "", 0);
+            "hide\ta\nhide\t  # note\nhide\t\tb \nfreeze\tdir/inner\nfreeze\tcaf\xc3\xa9\n", "", 0);
 }
 
 // hide and unhide on an exclude path that Git names with a drive root and
