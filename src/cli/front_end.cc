@@ -6,6 +6,7 @@
 #include "cli/parser.h"
 #include "cli/usage.h"
 #include "exclude/hide.h"
+#include "exclude/unhide.h"
 #include "runtime/exit.h"
 #include "runtime/log.h"
 #include "runtime/output.h"

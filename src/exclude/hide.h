@@ -1,5 +1,5 @@
-// The hide and unhide commands: add patterns to, or remove them from, the
-// repository's private exclude file. Silent on success.
+// The hide command: adds patterns to the repository's private exclude file,
+// each once. Silent on success.
 #pragma once
 
 #include <span>
@@ -10,6 +10,5 @@
 namespace hushmark {
 
 Status hideCommand(std::span<const std::string_view> patterns);
-Status unhideCommand(std::span<const std::string_view> patterns);
 
 }  // namespace hushmark

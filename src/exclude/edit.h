@@ -1,0 +1,35 @@
+// What hide and unhide share: the file they edit, and the route that reads,
+// edits and rewrites it whole.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "exclude/patterns.h"
+#include "runtime/buffer.h"
+#include "runtime/error.h"
+
+namespace hushmark {
+
+// Both commands read, edit and rewrite the file under its edit lock, so
+// that two runs at the same moment, through any name of the file, cannot
+// drop each other's changes. A missing directory holds no file, so there is
+// nothing to lock; it is only created when there is something to write,
+// and then the file is read again under the lock.
+// Where the exclude file is a symbolic link, everything happens at the file
+// it finally names, so that repositories whose exclude files link to one
+// file also share one lock.
+
+// The file that the exclude path Git names finally reaches, symbolic links
+// followed.
+Result<ByteBuffer> excludeFileTarget();
+
+// The route for a file in any form: the whole content is read, edited line
+// by line with `edit`, and written back when anything changed.
+using LineEdit = Result<std::optional<NewContent>> (*)(std::string_view,
+                                                       std::span<const std::string_view>);
+Status rebuildExcludeFile(std::string_view path, std::span<const std::string_view> patterns,
+                          LineEdit edit);
+
+}  // namespace hushmark
