@@ -6,10 +6,10 @@
 #include <span>
 #include <string_view>
 
-#include "git/process.h"
 #include "runtime/buffer.h"
 #include "runtime/error.h"
 #include "runtime/function_ref.h"
+#include "runtime/process.h"
 
 namespace hushmark {
 

@@ -6,7 +6,7 @@
 
 #include "cli/arg_iterator.h"
 #include "cli/front_end.h"
-#include "runtime/command_line.h"
+#include "runtime/command_line_split.h"
 #include "runtime/environment.h"
 #include "runtime/exit.h"
 #include "runtime/interrupt.h"

@@ -1,4 +1,4 @@
-#include "runtime/command_line.h"
+#include "runtime/command_line_split.h"
 
 #include <gtest/gtest.h>
 

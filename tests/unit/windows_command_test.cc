@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "git/command_line.h"
-#include "git/program_search.h"
-#include "runtime/command_line.h"
+#include "runtime/command_line_quote.h"
+#include "runtime/command_line_split.h"
+#include "runtime/program_search.h"
 #include "runtime/wtf8.h"
 
 namespace hushmark {

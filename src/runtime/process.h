@@ -1,4 +1,4 @@
-// A child process with captured output: the platform side of the git runner.
+// A child process with captured output, started without a shell.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// The git child on Windows: found the way the shell finds a command,
+// A child process on Windows: found the way the shell finds a command,
 // started with CreateProcessW inside a job object that ends it together
 // with this program, its two output streams read through overlapped named
 // pipes that one wait serves.
@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "git/command_line.h"
-#include "git/process.h"
-#include "git/program_search.h"
 #include "runtime/buffer.h"
+#include "runtime/command_line_quote.h"
 #include "runtime/interrupt.h"
+#include "runtime/process.h"
+#include "runtime/program_search.h"
 #include "runtime/wtf8.h"
 
 namespace hushmark {

@@ -9,11 +9,11 @@
 #include <new>
 #include <utility>
 
-#include "git/process.h"
 #include "posix_config.h"
 #include "runtime/buffer.h"
 #include "runtime/environ-posix.h"
 #include "runtime/interrupt.h"
+#include "runtime/process.h"
 
 namespace hushmark {
 
@@ -49,7 +49,7 @@ int makePipe(int ends[2]) {
 #endif
 }
 
-// A larger pipe lets git write a long listing with fewer stops to wait for
+// A larger pipe lets the child write a long output with fewer stops to wait for
 // this side. Only some systems let a pipe grow; their default serves
 // elsewhere, and where the request is refused.
 void enlargePipe([[maybe_unused]] int end) {
