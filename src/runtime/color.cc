@@ -7,7 +7,7 @@ ColorMode chooseColorMode(const Environment& environment, const TerminalInfo& te
   if (terminal.takesEscapes) return ColorMode::EscapeSequences;
   if (terminal.pseudoTerminalPipe) return ColorMode::EscapeSequences;
   if (terminal.hasConsoleAttributes) return ColorMode::ConsoleAttributes;
-  if (environment.get("CLICOLOR_FORCE")) return ColorMode::EscapeSequences;
+  if (environment.has("CLICOLOR_FORCE")) return ColorMode::EscapeSequences;
   return ColorMode::None;
 }
 

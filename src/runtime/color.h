@@ -33,7 +33,8 @@ void setConsoleAttributes(std::uint16_t attributes);
 
 // The first matching rule wins: NO_COLOR (any case, any value), a terminal
 // that takes escape sequences, a pseudo-terminal pipe, a console with
-// attributes, CLICOLOR_FORCE; otherwise none.
+// attributes, CLICOLOR_FORCE (any case where the system ignores the case
+// of names); otherwise none.
 ColorMode chooseColorMode(const Environment& environment, const TerminalInfo& terminal);
 
 // The same choice, with standard error inspected only when NO_COLOR is

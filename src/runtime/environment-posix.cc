@@ -3,6 +3,8 @@
 
 namespace hushmark {
 
+const bool Environment::namesIgnoreCase = false;
+
 Result<Environment> Environment::capture() {
   ByteBuffer table;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {

@@ -23,6 +23,8 @@ Result<ByteBuffer> copyBlock(const wchar_t* block) {
 
 }  // namespace
 
+const bool Environment::namesIgnoreCase = true;
+
 Result<Environment> Environment::capture() {
   wchar_t* block = ::GetEnvironmentStringsW();
   if (block == nullptr) return Environment();

@@ -27,6 +27,15 @@ class Environment {
   std::optional<std::string_view> get(std::string_view name) const;
   // Whether a variable's name equals `name` when ASCII case is ignored.
   bool hasIgnoringCase(std::string_view name) const;
+  // Whether a variable named `name` is set, its name compared the way the
+  // system compares names: without regard to case where names ignore it.
+  bool has(std::string_view name) const {
+    return namesIgnoreCase ? hasIgnoringCase(name) : get(name).has_value();
+  }
+
+  // Whether the system treats names that differ only in case as one
+  // (Windows does).
+  static const bool namesIgnoreCase;
 
  private:
   template <typename Match>

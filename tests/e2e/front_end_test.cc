@@ -54,6 +54,14 @@ std::string takesNoValue(const std::string& shown) {
   return "The argument '" + shown + "' does not take a value\n";
 }
 
+// The same cases run the Windows build under Wine, where variable names
+// ignore case.
+#ifdef HUSHMARK_EMULATOR
+constexpr bool namesIgnoreCase = true;
+#else
+constexpr bool namesIgnoreCase = false;
+#endif
+
 const std::string colouredPrefix = "\x1b[31m\x1b[1merror\x1b[0m\x1b[2m\x1b[1m: \x1b[0m";
 
 // What a pseudo-terminal hands back for `text`: its output processing turns
@@ -440,6 +448,11 @@ TEST(FrontEnd, FallbackLineColour) {
        false,
        coloured},
       {"pipe, only NO_COLOR", {{"NO_COLOR", "1"}}, false, plain},
+      // Windows names ignore case; POSIX names do not.
+      {"pipe, forced as clicolor_force",
+       {{"clicolor_force", "1"}},
+       false,
+       namesIgnoreCase ? coloured : plain},
   };
   expectFallbackLines(cases);
 }
