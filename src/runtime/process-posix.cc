@@ -250,7 +250,7 @@ Result<Termination> ChildProcess::wait() {
   Termination termination;
   if (WIFEXITED(status)) {
     termination.exited = true;
-    termination.code = static_cast<std::uint8_t>(WEXITSTATUS(status) & 0xff);
+    termination.code = static_cast<std::uint32_t>(WEXITSTATUS(status));
   }
   return termination;
 }

@@ -472,7 +472,7 @@ Result<Termination> ChildProcess::wait() {
   // (an access violation, an unhandled exception), not an exit code.
   if ((code & 0xC0000000u) != 0xC0000000u) {
     termination.exited = true;
-    termination.code = static_cast<std::uint8_t>(code & 0xff);
+    termination.code = code;
   }
   return termination;
 }

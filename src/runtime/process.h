@@ -19,8 +19,8 @@ struct Termination {
   // True when the child exited normally; otherwise it was killed by a
   // signal, stopped, or ended in a way that cannot be read.
   bool exited = false;
-  // The exit code, its low 8 bits.
-  std::uint8_t code = 0;
+  // The exit code, whole: 8 bits on POSIX systems, 32 on Windows.
+  std::uint32_t code = 0;
 };
 
 class ChildProcess {

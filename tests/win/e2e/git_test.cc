@@ -67,7 +67,8 @@ TEST(WinRunner, JudgesHowGitEnded) {
       {"inner line breaks and blanks kept", "", "\terror: one\r\n\terror: two \t\n", "2",
        "hushmark: error: one\r\n\terror: two\n", 1},
       {"high exit code", "", "boom\n", "255", "hushmark: boom\n", 1},
-      {"exit code 256 reads as 0", "", "", "256", "", 0},
+      {"exit code 256 fails", "", "", "256", "hushmark: git command failed\n", 1},
+      {"exit code 512 fails", "", "from git\n", "512", "hushmark: from git\n", 1},
       // 0xC0000100: a crash, whatever its low 8 bits say.
       {"crash status", "", "", "3221225728", "hushmark: git command failed\n", 1},
       {"empty diagnostic", "", "", "1", "hushmark: git command failed\n", 1},
