@@ -1,7 +1,9 @@
-// Where the Windows shell looks for a command given by bare name: the
-// current directory first, then every directory of PATH, in each of them
-// the name with every extension of PATHEXT in turn. Written over any
-// character type, so that the order is tested where it is not used.
+// Where a command given by bare name is looked for on Windows: every
+// directory of PATH, in each of them the name with every extension of
+// PATHEXT in turn. The current directory is not searched unless PATH names
+// it: running a program from there would run whatever a repository's
+// author put at its top. Written over any character type, so that the
+// order is tested where it is not used.
 #pragma once
 
 #include <string>
@@ -14,11 +16,11 @@ namespace hushmark {
 // The extensions tried when PATHEXT is unset or empty.
 inline constexpr std::string_view defaultProgramExtensions = ".COM;.EXE;.BAT;.CMD";
 
-// Calls `visit` with each candidate path for `name`, in the shell's order,
-// until it returns true; returns whether one did. The current directory's
-// candidates are relative (".\" then the name); PATH's entries are
-// separated by ';', empty ones skipped and surrounding double quotes
-// removed. Throws std::bad_alloc like the string.
+// Calls `visit` with each candidate path for `name`, in that order, until
+// it returns true; returns whether one did. PATH's entries are separated by
+// ';', empty ones skipped and surrounding double quotes removed; each is
+// otherwise taken as written, a relative one (".") included. Throws
+// std::bad_alloc like the string.
 template <typename Char>
 bool searchProgram(std::basic_string_view<Char> name, std::basic_string_view<Char> path,
                    std::basic_string_view<Char> extensions,
@@ -54,8 +56,6 @@ bool searchProgram(std::basic_string_view<Char> name, std::basic_string_view<Cha
       return visit(candidate);
     });
   };
-  const Char here[] = {'.', 0};
-  if (tryDirectory(View(here))) return true;
   return forEachEntry(path, tryDirectory);
 }
 

@@ -1,6 +1,6 @@
 // The pure pieces of starting a program on Windows: the command line that
 // carries each word unchanged, the quoting for a batch file, and the order
-// in which the shell looks for a command.
+// in which a command is looked for.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -79,15 +79,17 @@ std::vector<std::string> candidates(std::string_view path, std::string_view exte
   return seen;
 }
 
-TEST(ProgramSearchTest, CurrentDirectoryFirstThenPathEachWithEveryExtension) {
+TEST(ProgramSearchTest, PathOnlyEachDirectoryWithEveryExtension) {
   EXPECT_EQ(candidates("C:\\a;;\"C:\\b c\";D:\\d\\", ".EXE;.BAT"),
-            (std::vector<std::string>{".\\git.EXE", ".\\git.BAT", "C:\\a\\git.EXE",
-                                      "C:\\a\\git.BAT", "C:\\b c\\git.EXE", "C:\\b c\\git.BAT",
-                                      "D:\\d\\git.EXE", "D:\\d\\git.BAT"}));
-  EXPECT_EQ(candidates("", ""),
-            (std::vector<std::string>{".\\git.COM", ".\\git.EXE", ".\\git.BAT", ".\\git.CMD"}));
-  EXPECT_EQ(candidates("C:\\a", ".exe", 2),
-            (std::vector<std::string>{".\\git.exe", "C:\\a\\git.exe"}));
+            (std::vector<std::string>{"C:\\a\\git.EXE", "C:\\a\\git.BAT", "C:\\b c\\git.EXE",
+                                      "C:\\b c\\git.BAT", "D:\\d\\git.EXE", "D:\\d\\git.BAT"}));
+  EXPECT_EQ(candidates("C:\\a", ""),
+            (std::vector<std::string>{"C:\\a\\git.COM", "C:\\a\\git.EXE", "C:\\a\\git.BAT",
+                                      "C:\\a\\git.CMD"}));
+  EXPECT_EQ(candidates("", ".exe"), std::vector<std::string>{});
+  // A relative entry stays as written.
+  EXPECT_EQ(candidates("C:\\a;.", ".exe", 2),
+            (std::vector<std::string>{"C:\\a\\git.exe", ".\\git.exe"}));
 }
 
 }  // namespace

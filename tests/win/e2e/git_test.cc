@@ -226,14 +226,22 @@ TEST(WinRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
   EXPECT_EQ(readFile(git.bin() + "/context"), windowsPath(work / "a dir") + "\na b\tc=d'\"\\\n");
 }
 
-// The current directory comes before the path; a batch file on the path
-// is found through PATHEXT and run by cmd.exe with its words intact.
-TEST(WinRunner, GitIsFoundAsTheShellFindsIt) {
+// Only the path is searched: a git.exe or git.bat in the current directory
+// (a repository's top) never runs, unless the path names that directory.
+// A batch file on the path is found through PATHEXT and run by cmd.exe with
+// its words intact.
+TEST(WinRunner, GitIsFoundOnThePathOnly) {
   StandInGit onPath;
   StandInGit here;
+  writeFile(here.bin() + "/git.bat", "@echo planted> planted.txt\r\n");
   expectRun(hushmark({"unfreeze", "a"}, onPath.options(here.bin())), "", "", 0);
-  EXPECT_EQ(here.calls(), (Calls{{"update-index", "--no-skip-worktree", "--", "a"}}));
-  EXPECT_FALSE(fileExists(onPath.bin() + "/calls"));
+  EXPECT_EQ(onPath.calls(), (Calls{{"update-index", "--no-skip-worktree", "--", "a"}}));
+  EXPECT_FALSE(fileExists(here.bin() + "/calls"));
+  EXPECT_FALSE(fileExists(here.bin() + "/planted.txt"));
+  RunOptions dotFirst = onPath.options(here.bin());
+  dotFirst.env["WINEPATH"] = ".;" + windowsPath(onPath.bin());
+  expectRun(hushmark({"unfreeze", "b"}, dotFirst), "", "", 0);
+  EXPECT_EQ(here.calls(), (Calls{{"update-index", "--no-skip-worktree", "--", "b"}}));
 
   StandInGit real;
   TempDir batchDir;
