@@ -165,6 +165,9 @@ Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
 // The longest command line a process can be given, in UTF-16 units, its
 // final NUL included.
 constexpr std::size_t maxCommandLine = 32767;
+// The longest command line cmd.exe takes, in UTF-16 units; it cuts a
+// longer one short.
+constexpr std::size_t maxCmdLine = 8191;
 
 // The child's command line and the program that reads it. A batch file is
 // run by cmd.exe, with its words quoted for cmd first.
@@ -196,16 +199,19 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       if (length == 0 || length >= MAX_PATH) return failFromLastError();
       system.resize(length);
       launch.application = system + L"\\cmd.exe";
-      // /d: no AutoRun commands; /v:off: no delayed expansion of !NAME!;
-      // /s /c: the text between the first and the last quote is the command.
+      // /d: no AutoRun commands; /e:on: command extensions, which the
+      // quoting of % relies on, on whatever the registry says; /v:off: no
+      // delayed expansion of !NAME!; /s /c: the text between the first and
+      // the last quote is the command.
       std::wstring inner;
       appendBatchWord<wchar_t>(inner, program);
       for (const std::wstring& word : words) appendBatchWord<wchar_t>(inner, word);
-      launch.commandLine = L"cmd.exe /d /v:off /s /c \"" + inner + L"\"";
+      launch.commandLine = L"cmd.exe /d /e:on /v:off /s /c \"" + inner + L"\"";
+      if (launch.commandLine.size() > maxCmdLine) return fail(Error::ArgumentListTooLong);
     }
     // CreateProcessW takes at most 32,767 characters with the final NUL;
     // past that it answers with a file-name error, which would misname the
-    // cause. A batch file's line counts too, its quoting included.
+    // cause.
     if (launch.commandLine.size() >= maxCommandLine) return fail(Error::ArgumentListTooLong);
     return launch;
   } catch (const std::bad_alloc&) {

@@ -206,13 +206,17 @@ TEST(WinRunner, CommandLineTooLongIsNamed) {
             "hushmark: ArgumentListTooLong\n", 1);
   EXPECT_FALSE(fileExists(deep + "/calls"));
 
-  // A batch file's line is cmd.exe's, where every "%" takes eight
-  // characters: it is held to the same limit.
+  // A batch file's line is cmd.exe's, which holds 8,191 characters, and
+  // where every "%" takes eight.
   TempDir batchDir;
   writeFile(batchDir / "git.bat", "@\"" + windowsPath(git.bin() + "/git.exe") + "\" %*\r\n");
-  expectRun(hushmark({"freeze", std::string(4100, '%')}, git.options(batchDir.path())), "",
-            "hushmark: ArgumentListTooLong\n", 1);
+  options.env["WINEPATH"] = windowsPath(batchDir.path());
+  for (const std::string& word : {std::string(4100, '%'), std::string(8200, 'p')}) {
+    expectRun(hushmark({"freeze", word}, options), "", "hushmark: ArgumentListTooLong\n", 1);
+  }
   EXPECT_FALSE(fileExists(git.bin() + "/calls"));
+  expectRun(hushmark({"freeze", std::string(7000, 'p')}, options), "", "", 0);
+  EXPECT_TRUE(fileExists(git.bin() + "/calls"));
 }
 
 TEST(WinRunner, GitInheritsEnvironmentAndDirectoryButNotInput) {
