@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <initializer_list>
 
+#include "runtime/child_ending.h"
 #include "runtime/interrupt.h"
 
 namespace hushmark {
@@ -69,24 +70,27 @@ void pause(long nanoseconds) {
   }
 }
 
-// Asks the child to end (git then removes its lock files), gives it a
-// second, then kills it; reaps it either way.
+// Ends the child the gentle way (git then removes its lock files): asked
+// with SIGTERM, looked for every 10 ms, killed when it has not ended within
+// the grace period; reaped either way.
 void endChild() {
   pid_t pid = childId;
   if (pid <= 0) return;
-  ::kill(pid, SIGTERM);
   int status;
-  for (int tries = 0; tries < 100; ++tries) {
-    pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-    if (reaped == pid || (reaped < 0 && errno != EINTR)) {
-      childId = 0;
-      return;
-    }
-    pause(10000000L);
-  }
-  ::kill(pid, SIGKILL);
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  endChildGently([pid] { ::kill(pid, SIGTERM); },
+                 [pid, &status](int milliseconds) {
+                   for (int waited = 0;; waited += 10) {
+                     pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+                     if (reaped == pid || (reaped < 0 && errno != EINTR)) return true;
+                     if (waited >= milliseconds) return false;
+                     pause(10000000L);
+                   }
+                 },
+                 [pid, &status] {
+                   ::kill(pid, SIGKILL);
+                   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                   }
+                 });
   childId = 0;
 }
 

@@ -5,6 +5,7 @@
 // what it shares with the program's thread is guarded by one lock.
 #include <windows.h>
 
+#include "runtime/child_ending.h"
 #include "runtime/interrupt.h"
 
 namespace hushmark {
@@ -19,8 +20,31 @@ HANDLE childProcess = nullptr;
 // Set while nothing is held back; a closing console waits for it.
 HANDLE undeferred = nullptr;
 
-// With the guard held.
+// With the guard held, which keeps the program's thread from closing the
+// child's handle meanwhile. The child has no console, so no Ctrl-C of its
+// own: it is given the grace period to finish (git then removes its
+// index.lock), while the program's thread goes on reading its output so
+// that it never waits on a full pipe, and is terminated when it has not
+// ended by then.
 void endChild() {
+  if (childProcess == nullptr) return;
+  HANDLE child = childProcess;
+  endChildGently([] {},
+                 [child](int milliseconds) {
+                   return ::WaitForSingleObject(child, static_cast<DWORD>(milliseconds)) ==
+                          WAIT_OBJECT_0;
+                 },
+                 [child] {
+                   ::TerminateProcess(child, 1);
+                   ::WaitForSingleObject(child, 5000);
+                 });
+  childProcess = nullptr;
+}
+
+// With the guard held: ends at once a child that cannot be working yet, or
+// any more. An interruption held back meets only those: one still
+// suspended in its creation, or one that is being ended already.
+void killChild() {
   if (childProcess == nullptr) return;
   ::TerminateProcess(childProcess, 1);
   ::WaitForSingleObject(childProcess, 5000);
@@ -36,8 +60,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
       return TRUE;
     }
     endChild();
-    ::ReleaseSRWLockExclusive(&guard);
-    // The system's own handling ends the process.
+    // The system's own handling ends the process. The guard stays taken:
+    // the child may have finished its work in its grace period, and the
+    // program's thread must not start a rewrite meanwhile.
     return FALSE;
   }
   // The process ends when this returns, whatever it answers (and is killed
@@ -45,8 +70,12 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   // file to be gone.
   if (undeferred != nullptr) ::WaitForSingleObject(undeferred, 4000);
   ::AcquireSRWLockExclusive(&guard);
-  if (deferDepth == 0) endChild();
-  ::ReleaseSRWLockExclusive(&guard);
+  if (deferDepth > 0) {
+    ::ReleaseSRWLockExclusive(&guard);
+    return FALSE;
+  }
+  // As above, the guard stays taken.
+  endChild();
   return FALSE;
 }
 
@@ -70,7 +99,7 @@ DeferredInterrupts::~DeferredInterrupts() {
     if (undeferred != nullptr) ::SetEvent(undeferred);
     interrupted = eventPending;
     eventPending = false;
-    if (interrupted) endChild();
+    if (interrupted) killChild();
   }
   ::ReleaseSRWLockExclusive(&guard);
   // What the system's handling of Ctrl-C and Ctrl-Break does.

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -176,83 +177,150 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 ChildProcess::~ChildProcess() {
   if (handles_ == nullptr) return;
+  if (handles_->pid > 0 && !handles_->waited) stop();
   closeQuietly(handles_->out);
   closeQuietly(handles_->err);
-  if (handles_->pid > 0 && !handles_->waited) {
-    DeferredInterrupts deferred;
-    setInterruptibleChild(0);
-    ::kill(handles_->pid, SIGKILL);
-    int status;
-    while (::waitpid(handles_->pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
   delete handles_;
 }
+
+namespace {
+
+struct PipeEnd {
+  int& fd;
+  ChildStream stream;
+};
+
+// One round of reading: waits up to `timeout` milliseconds (-1: for as long
+// as it takes) until a pipe has something, then reads once from each pipe
+// that has and hands the piece to `take`; a pipe at its end is closed.
+Status readRound(PipeEnd (&pipes)[2], std::span<char> room, int timeout,
+                 FunctionRef<Status(ChildStream, std::string_view)> take) {
+  pollfd waits[2];
+  nfds_t count = 0;
+  PipeEnd* owners[2];
+  for (PipeEnd& pipe : pipes) {
+    if (pipe.fd < 0) continue;
+    waits[count] = pollfd{pipe.fd, POLLIN, 0};
+    owners[count++] = &pipe;
+  }
+  if (::poll(waits, count, timeout) < 0) {
+    if (errno == EINTR) return {};
+    return fail(errorFromSystem(errno));
+  }
+  for (nfds_t i = 0; i < count; ++i) {
+    if (waits[i].revents == 0) continue;
+    PipeEnd& pipe = *owners[i];
+    ssize_t got = ::read(pipe.fd, room.data(), room.size());
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return fail(errorFromSystem(errno));
+    }
+    if (got == 0) {
+      closeQuietly(pipe.fd);
+      continue;
+    }
+    if (auto taken =
+            take(pipe.stream, std::string_view(room.data(), static_cast<std::size_t>(got)));
+        !taken) {
+      return taken;
+    }
+  }
+  return {};
+}
+
+long long monotonicMilliseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Reaps a child that has ended (or been killed) and forgets it, with
+// interruptions held back, so that none finds an id that was given up. It
+// is forgotten even when the system cannot reap it (it is no longer this
+// program's child), so that its id is never used again.
+Status reap(pid_t pid, bool& waited, int& status) {
+  DeferredInterrupts deferred;
+  Status reaped;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      reaped = fail(errorFromSystem(errno));
+      break;
+    }
+  }
+  setInterruptibleChild(0);
+  waited = true;
+  return reaped;
+}
+
+}  // namespace
 
 Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view)> take) {
   ByteBuffer chunk;
   if (auto reserved = chunk.reserveExtra(readChunk); !reserved) return reserved;
-  struct Pipe {
-    int& fd;
-    ChildStream stream;
-  };
-  Pipe pipes[2] = {{handles_->out, ChildStream::Output}, {handles_->err, ChildStream::Error}};
-  for (;;) {
-    pollfd waits[2];
-    nfds_t count = 0;
-    Pipe* owners[2];
-    for (Pipe& pipe : pipes) {
-      if (pipe.fd < 0) continue;
-      waits[count] = pollfd{pipe.fd, POLLIN, 0};
-      owners[count++] = &pipe;
-    }
-    if (count == 0) return {};
-    if (::poll(waits, count, -1) < 0) {
-      if (errno == EINTR) continue;
-      return fail(errorFromSystem(errno));
-    }
-    for (nfds_t i = 0; i < count; ++i) {
-      if (waits[i].revents == 0) continue;
-      Pipe& pipe = *owners[i];
-      ssize_t got = ::read(pipe.fd, chunk.spare(), chunk.spareSize());
-      if (got < 0) {
-        if (errno == EINTR || errno == EAGAIN) continue;
-        return fail(errorFromSystem(errno));
-      }
-      if (got == 0) {
-        closeQuietly(pipe.fd);
-        continue;
-      }
-      if (auto taken =
-              take(pipe.stream, std::string_view(chunk.spare(), static_cast<std::size_t>(got)));
-          !taken) {
-        return taken;
-      }
+  PipeEnd pipes[2] = {{handles_->out, ChildStream::Output}, {handles_->err, ChildStream::Error}};
+  while (handles_->out >= 0 || handles_->err >= 0) {
+    if (auto read = readRound(pipes, {chunk.spare(), chunk.spareSize()}, -1, take); !read) {
+      return read;
     }
   }
+  return {};
 }
 
 Result<Termination> ChildProcess::wait() {
   // Waits for the end without reaping, so that an interruption meanwhile
-  // still finds the child; it is reaped, and forgotten, with interruptions
-  // held back.
+  // still finds the child.
   siginfo_t info;
   while (::waitid(P_PID, static_cast<id_t>(handles_->pid), &info, WEXITED | WNOWAIT) < 0) {
     if (errno != EINTR) return fail(errorFromSystem(errno));
   }
-  DeferredInterrupts deferred;
   int status = 0;
-  while (::waitpid(handles_->pid, &status, 0) < 0) {
-    if (errno != EINTR) return fail(errorFromSystem(errno));
+  if (auto reaped = reap(handles_->pid, handles_->waited, status); !reaped) {
+    return fail(reaped.error());
   }
-  setInterruptibleChild(0);
-  handles_->waited = true;
   Termination termination;
   if (WIFEXITED(status)) {
     termination.exited = true;
     termination.code = static_cast<std::uint32_t>(WEXITSTATUS(status));
   }
   return termination;
+}
+
+void ChildProcess::askToEnd() {
+  ::kill(handles_->pid, SIGTERM);
+}
+
+bool ChildProcess::finishWithin(int milliseconds) {
+  char room[16384];
+  PipeEnd pipes[2] = {{handles_->out, ChildStream::Output}, {handles_->err, ChildStream::Error}};
+  auto discard = [](ChildStream, std::string_view) -> Status { return {}; };
+  const long long deadline = monotonicMilliseconds() + milliseconds;
+  for (;;) {
+    siginfo_t info{};
+    // With WNOHANG the id stays 0 while the child runs.
+    int checked =
+        ::waitid(P_PID, static_cast<id_t>(handles_->pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    if (checked < 0 && errno != EINTR) return false;
+    if (checked == 0 && info.si_pid == handles_->pid) {
+      int status;
+      (void)reap(handles_->pid, handles_->waited, status);
+      return true;
+    }
+    long long left = deadline - monotonicMilliseconds();
+    if (left <= 0) return false;
+    // The end is looked for every 10 ms, between reads.
+    int timeout = left < 10 ? static_cast<int>(left) : 10;
+    if (!readRound(pipes, room, timeout, discard)) {
+      // The output cannot be read: the child is only waited for.
+      closeQuietly(handles_->out);
+      closeQuietly(handles_->err);
+    }
+  }
+}
+
+void ChildProcess::kill() {
+  ::kill(handles_->pid, SIGKILL);
+  int status;
+  (void)reap(handles_->pid, handles_->waited, status);
 }
 
 }  // namespace hushmark

@@ -269,6 +269,8 @@ struct Reader {
   HANDLE pipe = nullptr;
   OVERLAPPED overlapped{};
   bool pending = false;
+  // False once the pipe has reached its end.
+  bool open = true;
 };
 
 }  // namespace
@@ -372,14 +374,10 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 ChildProcess::~ChildProcess() {
   if (handles_ == nullptr) return;
   if (handles_->process != nullptr) {
-    // An interruption meanwhile ends the program only once the child is
-    // gone.
+    if (!handles_->waited) stop();
+    // The handle goes below: no interruption may find it meanwhile.
     DeferredInterrupts deferred;
     setInterruptibleChild(0);
-    if (!handles_->waited) {
-      ::TerminateProcess(handles_->process, 1);
-      ::WaitForSingleObject(handles_->process, INFINITE);
-    }
   }
   delete handles_;
 }
@@ -390,25 +388,33 @@ struct Pipe {
   Reader& reader;
   ChildStream stream;
   char* chunk;
-  bool open = true;
+  DWORD chunkSize;
 };
 
-Status readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_view)> take) {
+// What ended the reading.
+enum class ReadEnd : std::uint8_t { StreamsEnded, ChildEnded, TimedOut };
+
+// Reads the open pipes, handing every piece to `take`, until both reach
+// their end; or, with `child`, until it ends; or until `milliseconds` have
+// passed (INFINITE: no limit).
+Result<ReadEnd> readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_view)> take,
+                          HANDLE child, DWORD milliseconds) {
+  const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
   for (;;) {
-    HANDLE waits[2];
+    HANDLE waits[3];
     Pipe* owners[2];
     DWORD count = 0;
     for (Pipe& pipe : pipes) {
-      if (!pipe.open) continue;
       Reader& reader = pipe.reader;
+      if (!reader.open) continue;
       if (!reader.pending) {
         HANDLE event = reader.overlapped.hEvent;
         reader.overlapped = OVERLAPPED{};
         reader.overlapped.hEvent = event;
-        if (!::ReadFile(reader.pipe, pipe.chunk, readChunk, nullptr, &reader.overlapped)) {
+        if (!::ReadFile(reader.pipe, pipe.chunk, pipe.chunkSize, nullptr, &reader.overlapped)) {
           DWORD code = ::GetLastError();
           if (code == ERROR_BROKEN_PIPE) {
-            pipe.open = false;
+            reader.open = false;
             continue;
           }
           if (code != ERROR_IO_PENDING) return fail(errorFromSystem(static_cast<int>(code)));
@@ -420,11 +426,20 @@ Status readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_v
       waits[count] = reader.overlapped.hEvent;
       owners[count++] = &pipe;
     }
-    if (count == 0) return {};
-    DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, INFINITE);
+    if (count == 0 && child == nullptr) return ReadEnd::StreamsEnded;
+    DWORD pipeCount = count;
+    if (child != nullptr) waits[count++] = child;
+    DWORD timeout = INFINITE;
+    if (milliseconds != INFINITE) {
+      ULONGLONG now = ::GetTickCount64();
+      timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    }
+    DWORD woke = ::WaitForMultipleObjects(count, waits, FALSE, timeout);
+    if (woke == WAIT_TIMEOUT) return ReadEnd::TimedOut;
     if (woke >= WAIT_OBJECT_0 + count) return failFromLastError();
+    if (woke == WAIT_OBJECT_0 + pipeCount) return ReadEnd::ChildEnded;
     // Every finished read is taken, so a busy stream cannot starve the other.
-    for (DWORD i = 0; i < count; ++i) {
+    for (DWORD i = 0; i < pipeCount; ++i) {
       Pipe& pipe = *owners[i];
       Reader& reader = pipe.reader;
       DWORD got = 0;
@@ -433,7 +448,7 @@ Status readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_v
         if (code == ERROR_IO_INCOMPLETE) continue;
         reader.pending = false;
         if (code == ERROR_BROKEN_PIPE) {
-          pipe.open = false;
+          reader.open = false;
           continue;
         }
         return fail(errorFromSystem(static_cast<int>(code)));
@@ -441,8 +456,21 @@ Status readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_v
       reader.pending = false;
       // A writer may write nothing at all; that is no piece.
       if (got == 0) continue;
-      if (auto taken = take(pipe.stream, std::string_view(pipe.chunk, got)); !taken) return taken;
+      if (auto taken = take(pipe.stream, std::string_view(pipe.chunk, got)); !taken) {
+        return fail(taken.error());
+      }
     }
+  }
+}
+
+// No read may still be filling a room that goes.
+void cancelPendingReads(Reader (&readers)[2]) {
+  for (Reader& reader : readers) {
+    if (!reader.pending) continue;
+    ::CancelIoEx(reader.pipe, &reader.overlapped);
+    DWORD got = 0;
+    ::GetOverlappedResult(reader.pipe, &reader.overlapped, &got, TRUE);
+    reader.pending = false;
   }
 }
 
@@ -452,18 +480,12 @@ Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view
   // One piece of room for each pipe, as both reads are outstanding at once.
   ByteBuffer room;
   if (auto reserved = room.reserveExtra(2 * readChunk); !reserved) return reserved;
-  Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room.spare()},
-                   {handles_->readers[1], ChildStream::Error, room.spare() + readChunk}};
-  Status status = readPipes(pipes, take);
-  // No read may still be filling the room once it goes.
-  for (Reader& reader : handles_->readers) {
-    if (!reader.pending) continue;
-    ::CancelIoEx(reader.pipe, &reader.overlapped);
-    DWORD got = 0;
-    ::GetOverlappedResult(reader.pipe, &reader.overlapped, &got, TRUE);
-    reader.pending = false;
-  }
-  return status;
+  Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room.spare(), readChunk},
+                   {handles_->readers[1], ChildStream::Error, room.spare() + readChunk, readChunk}};
+  auto read = readPipes(pipes, take, nullptr, INFINITE);
+  cancelPendingReads(handles_->readers);
+  if (!read) return fail(read.error());
+  return {};
 }
 
 Result<Termination> ChildProcess::wait() {
@@ -481,6 +503,37 @@ Result<Termination> ChildProcess::wait() {
     termination.code = code;
   }
   return termination;
+}
+
+// A child without a console gets no Ctrl-C, and Windows has no other request
+// to end: the child is left to finish its work within the grace period.
+void ChildProcess::askToEnd() {}
+
+bool ChildProcess::finishWithin(int milliseconds) {
+  char room[2][16384];
+  Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room[0], sizeof room[0]},
+                   {handles_->readers[1], ChildStream::Error, room[1], sizeof room[1]}};
+  auto discard = [](ChildStream, std::string_view) -> Status { return {}; };
+  auto read = readPipes(pipes, discard, handles_->process, static_cast<DWORD>(milliseconds));
+  cancelPendingReads(handles_->readers);
+  if (read && *read == ReadEnd::TimedOut) return false;
+  // Where the output cannot be read, the child is only waited for.
+  if (!read &&
+      ::WaitForSingleObject(handles_->process, static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0) {
+    return false;
+  }
+  handles_->waited = true;
+  return true;
+}
+
+void ChildProcess::kill() {
+  // The job holds whatever the child started that stays in it (a batch
+  // file's git under cmd.exe).
+  if (handles_->job == nullptr || !::TerminateJobObject(handles_->job, 1)) {
+    ::TerminateProcess(handles_->process, 1);
+  }
+  ::WaitForSingleObject(handles_->process, INFINITE);
+  handles_->waited = true;
 }
 
 }  // namespace hushmark

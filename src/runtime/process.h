@@ -25,8 +25,9 @@ struct Termination {
 
 class ChildProcess {
  public:
-  // Starts argv[0], found on the executable search path the way the user's
-  // shell finds a command, with argv as its arguments and no shell between.
+  // Starts argv[0], found on the executable search path (on Windows: PATH
+  // only, never the current directory unless PATH names it), with argv as
+  // its arguments and no shell between.
   // Standard input comes from the null device; standard output and standard
   // error go to two separate pipes. Working directory and environment are
   // inherited. FileNotFound when no such program is found.
@@ -36,8 +37,8 @@ class ChildProcess {
   ChildProcess& operator=(ChildProcess&&) = delete;
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  // A child that has not been waited for is terminated and reaped here, so
-  // none outlives its owner; every handle is closed.
+  // A child that has not been waited for is stopped here, so none outlives
+  // its owner; every handle is closed.
   ~ChildProcess();
 
   // Reads both pipes at the same time until both reach their end, neither
@@ -51,7 +52,22 @@ class ChildProcess {
   // Waits for the child to end.
   Result<Termination> wait();
 
+  // Ends a child that has not been waited for, gently: asks it to end where
+  // the platform can (SIGTERM; Windows has no such request for a child
+  // without a console), keeps reading and discarding its output so that it
+  // can finish, and kills it when it has not ended within the grace period
+  // (childGraceMilliseconds). Reaped either way.
+  void stop();
+
  private:
+  // The platform's primitives under stop().
+  void askToEnd();
+  // Reads and discards the output and waits for the end, for `milliseconds`
+  // at most; whether the child ended (then it has been reaped).
+  bool finishWithin(int milliseconds);
+  // Kills the child (on Windows, the job it runs in) and reaps it.
+  void kill();
+
   struct Handles;
   explicit ChildProcess(Handles* handles) : handles_(handles) {}
   Handles* handles_ = nullptr;

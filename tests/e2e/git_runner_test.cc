@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -321,12 +322,15 @@ TEST(GitRunner, NoDescriptorLeaksIntoGit) {
 }
 
 // When collection fails, hushmark ends git and waits for it: nothing is
-// left running once hushmark has exited.
+// left running once hushmark has exited, and a git deaf to the request to
+// end is killed soon after.
 TEST(GitRunner, NoGitOutlivesAFailedCollection) {
   const std::string zeros = "head -c 65536 /dev/zero > \"$here/chunk\"\n";
   const std::vector<std::pair<const char*, std::string>> bodies = {
       {"too much output, then idle",
        "head -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexec sleep 600"},
+      {"too much output, then idle and deaf to SIGTERM",
+       "trap '' TERM\nhead -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexec sleep 600"},
       {"diagnostic without end, deaf to broken pipes",
        zeros + "trap '' PIPE\nwhile :; do cat \"$here/chunk\" >&2 2>/dev/null; done"},
   };
@@ -334,7 +338,9 @@ TEST(GitRunner, NoGitOutlivesAFailedCollection) {
     SCOPED_TRACE(name);
     FakeGit git("echo $$ > \"$here/pid\"\n" + body);
     RunOptions options = git.options();
+    auto started = std::chrono::steady_clock::now();
     RunResult result = hushmark({"freeze", "a"}, options);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "hushmark: StreamTooLong\n");
     EXPECT_EQ(result.status, 1);

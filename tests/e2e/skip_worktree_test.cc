@@ -185,6 +185,19 @@ TEST(SkipWorktree, IgnoredPathIsNoSuccess) {
   }
 }
 
+// git's diagnostics outgrow their cap while git holds the index's lock: git
+// is ended gently enough to remove the lock, so that the repository's next
+// git command still works.
+TEST(SkipWorktree, CapLeavesNoIndexLock) {
+  GitRepo repo;
+  repo.commitFiles({"d/f"});
+  // Every "d/" makes git write "Ignoring path d/" to standard error.
+  std::vector<std::string> args(70001, "d/");
+  args[0] = "freeze";
+  expectFailure(repo.hushmark(args), "hushmark: StreamTooLong\n");
+  EXPECT_FALSE(fileExists(repo / ".git/index.lock"));
+}
+
 // More paths than one process may receive: git cannot be started, and the
 // error says why. The program is given as many paths as it can itself
 // receive; git's run needs some 3600 bytes more, as git lies at the end of

@@ -4,8 +4,10 @@
 // writes "W.errsize" bytes of 'e' and the file "W.err" to standard error,
 // "W.outsize" bytes of 'o' and the file "W.out" to standard output, sleeps
 // for good if "W.hang" exists, and exits with the number in "W.code" (0
-// without). Each call also leaves "context": its working directory, the
-// value of HUSHMARK_PROBE and what it read from standard input, one a line.
+// without). While a call for W runs, "index.lock" exists if "W.lock" does;
+// "W.sleep" holds milliseconds to wait before exiting. Each call also
+// leaves "context": its working directory, the value of HUSHMARK_PROBE and
+// what it read from standard input, one a line.
 #include <windows.h>
 
 #include <cstdlib>
@@ -113,10 +115,18 @@ int wmain(int argc, wchar_t** argv) {
   CloseHandle(context);
 
   std::wstring word = argc > 1 ? argv[1] : L"";
+  std::string ignored;
+  bool locks = readFile(word + L".lock", ignored);
+  if (locks) {
+    CloseHandle(CreateFileW((here + L"index.lock").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            0, nullptr));
+  }
   writeStream(GetStdHandle(STD_ERROR_HANDLE), word, L".err", 'e');
   writeStream(GetStdHandle(STD_OUTPUT_HANDLE), word, L".out", 'o');
-  std::string ignored;
   if (readFile(word + L".hang", ignored)) Sleep(INFINITE);
+  std::string sleep;
+  if (readFile(word + L".sleep", sleep)) Sleep(std::strtoul(sleep.c_str(), nullptr, 10));
+  if (locks) DeleteFileW((here + L"index.lock").c_str());
   std::string code;
   if (!readFile(word + L".code", code)) return 0;
   // Codes up to 2^32 - 1, the system's crash statuses among them.

@@ -3,6 +3,8 @@
 // Windows has: the search for git.exe and git.bat, the command line that
 // carries every word, drive roots and backslashes in the exclude path, the
 // job that ends a git nobody waits for.
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -142,14 +144,34 @@ TEST(WinRunner, BothStreamsDrainWithoutStalling) {
   expectRun(hushmark({"list"}, git.options()), "freeze\ta\n", "", 0);
 }
 
-// A git that writes more than the cap and then hangs is ended; so is one
-// whose hushmark is killed while it runs.
+// A git that writes more than the cap and then hangs is ended soon after;
+// so is one whose hushmark is killed while it runs. One that can still
+// finish, after a cap or a Ctrl-C (Wine makes one of SIGINT), is left to,
+// so that it removes its index.lock.
 TEST(WinRunner, NoGitOutlivesTheRun) {
+  StandInGit locking;
+  const std::string lock = locking.bin() + "/index.lock";
+  locking.set("update-index.lock", "");
+  locking.set("update-index.errsize", std::to_string(4 * stderrCap));
+  expectRun(hushmark({"freeze", "a"}, locking.options()), "", "hushmark: StreamTooLong\n", 1);
+  EXPECT_FALSE(fileExists(lock)) << "after a cap";
+  fs::remove(locking.bin() + "/update-index.errsize");
+  locking.set("update-index.sleep", "500");
+  StartedRun running = start({wineRunner(), hushmarkBinary(), "freeze", "a"}, locking.options());
+  for (int tries = 0; tries < 1000 && !fileExists(lock); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(running.pid, SIGINT);
+  finish(running);
+  EXPECT_FALSE(fileExists(lock)) << "after Ctrl-C";
+
   StandInGit git;
   git.excludeAt(git.dir() + "/missing");
   git.set("update-index.outsize", std::to_string(stdoutCap + 1));
   git.set("update-index.hang", "");
+  auto started = std::chrono::steady_clock::now();
   expectRun(hushmark({"freeze", "a"}, git.options()), "", "hushmark: StreamTooLong\n", 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   // Wine shows the stand-in's Windows path, which holds the directory's name.
   const std::string marker = fs::path(git.dir()).filename().string();
   ASSERT_FALSE(marker.empty());

@@ -21,7 +21,8 @@ std::string windowsPath(const std::string& unixPath);
 // WINEPATH (the front of Wine's PATH). For the first word W of a call it
 // writes "W.err" to standard error and "W.out" to standard output (after
 // "W.errsize"/"W.outsize" bytes of filler), hangs if "W.hang" exists, and
-// exits with the number in "W.code".
+// exits with the number in "W.code". With "W.lock" it holds "index.lock"
+// while it runs; "W.sleep" holds milliseconds to wait before it exits.
 class StandInGit {
  public:
   StandInGit();
