@@ -174,6 +174,8 @@ constexpr std::size_t maxCmdLine = 8191;
 struct Launch {
   std::wstring application;
   std::wstring commandLine;
+  // Whether the program is a batch file, which cmd.exe runs.
+  bool batch = false;
 };
 
 Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::string_view> argv) {
@@ -185,7 +187,8 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       words.push_back(std::move(*word));
     }
     Launch launch;
-    if (!isBatchFile(program)) {
+    launch.batch = isBatchFile(program);
+    if (!launch.batch) {
       launch.application = program;
       launch.commandLine = L"\"" + program + L"\"";
       for (const std::wstring& word : words)
@@ -251,12 +254,19 @@ class InheritOnly {
 };
 
 // A job object that ends every process in it when its last handle closes,
-// which the system does for this process however it ends.
-Result<HANDLE> makeJob() {
+// which the system does for this process however it ends. With
+// `childrenLeave`, the processes that the child starts are not in it: git
+// starts some on purpose to outlive it (its file-system monitor daemon), and
+// they go on after the run. A batch file's git is itself a child of cmd.exe,
+// so there everything stays in the job.
+Result<HANDLE> makeJob(bool childrenLeave) {
   HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return failFromLastError();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (childrenLeave) {
+    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  }
   if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     DWORD code = ::GetLastError();
     ::CloseHandle(job);
@@ -328,7 +338,7 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (input.get() == INVALID_HANDLE_VALUE) return failFromLastError();
 
-  auto job = makeJob();
+  auto job = makeJob(!launch->batch);
   if (!job) return fail(job.error());
   handles->job = *job;
 

@@ -5,6 +5,7 @@
 // "W.outsize" bytes of 'o' and the file "W.out" to standard output, sleeps
 // for good if "W.hang" exists, and exits with the number in "W.code" (0
 // without). While a call for W runs, "index.lock" exists if "W.lock" does;
+// "W.spawn" names the one word of a copy that it starts and leaves running;
 // "W.sleep" holds milliseconds to wait before exiting. Each call also
 // leaves "context": its working directory, the value of HUSHMARK_PROBE and
 // what it read from standard input, one a line.
@@ -103,7 +104,9 @@ int wmain(int argc, wchar_t** argv) {
   std::string input;
   char chunk[4096];
   DWORD got = 0;
-  while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), chunk, sizeof chunk, &got, nullptr) && got > 0) {
+  HANDLE stdinHandle = GetStdHandle(STD_INPUT_HANDLE);
+  while (stdinHandle != nullptr && ReadFile(stdinHandle, chunk, sizeof chunk, &got, nullptr) &&
+         got > 0) {
     input.append(chunk, got);
   }
   HANDLE context =
@@ -120,6 +123,21 @@ int wmain(int argc, wchar_t** argv) {
   if (locks) {
     CloseHandle(CreateFileW((here + L"index.lock").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             0, nullptr));
+  }
+  std::string spawn;
+  if (readFile(word + L".spawn", spawn)) {
+    std::wstring line = L"\"" + here + L"git.exe\" " + std::wstring(spawn.begin(), spawn.end());
+    // Like a daemon, it keeps none of this call's streams and no console.
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                        nullptr, &startup, &started)) {
+      ExitProcess(98);
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
   }
   writeStream(GetStdHandle(STD_ERROR_HANDLE), word, L".err", 'e');
   writeStream(GetStdHandle(STD_OUTPUT_HANDLE), word, L".out", 'o');

@@ -185,6 +185,20 @@ TEST(WinRunner, NoGitOutlivesTheRun) {
   EXPECT_TRUE(goneSoon(marker)) << "git outlived a killed hushmark";
 }
 
+// What git starts to outlive it (its file-system monitor daemon) goes on
+// after the run and ends of its own accord, removing the lock it holds.
+TEST(WinRunner, GitsOwnChildrenSurviveTheRun) {
+  StandInGit git;
+  git.set("update-index.spawn", "fsmonitor--daemon");
+  git.set("fsmonitor--daemon.lock", "");
+  git.set("fsmonitor--daemon.sleep", "500");
+  expectRun(hushmark({"freeze", "a"}, git.options()), "", "", 0);
+  EXPECT_TRUE(goneSoon(fs::path(git.dir()).filename().string()));
+  EXPECT_EQ(git.calls(),
+            (Calls{{"update-index", "--skip-worktree", "--", "a"}, {"fsmonitor--daemon"}}));
+  EXPECT_FALSE(fileExists(git.bin() + "/index.lock")) << "git's child was ended";
+}
+
 // Words that the command line must quote reach git as they were given.
 TEST(WinRunner, ArgumentsReachGitUnchanged) {
   const std::vector<std::string> names = {

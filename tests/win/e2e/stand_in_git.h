@@ -22,7 +22,8 @@ std::string windowsPath(const std::string& unixPath);
 // writes "W.err" to standard error and "W.out" to standard output (after
 // "W.errsize"/"W.outsize" bytes of filler), hangs if "W.hang" exists, and
 // exits with the number in "W.code". With "W.lock" it holds "index.lock"
-// while it runs; "W.sleep" holds milliseconds to wait before it exits.
+// while it runs; "W.spawn" names the word of a copy it leaves running;
+// "W.sleep", milliseconds to wait before it exits.
 class StandInGit {
  public:
   StandInGit();
