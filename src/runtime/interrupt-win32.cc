@@ -108,7 +108,8 @@ DeferredInterrupts::~DeferredInterrupts() {
 
 void setInterruptibleChild(std::intptr_t child) {
   ::AcquireSRWLockExclusive(&guard);
-  childProcess = reinterpret_cast<HANDLE>(child);
+  // The handle comes back through the interface that serves every platform.
+  childProcess = reinterpret_cast<HANDLE>(child);  // NOLINT(performance-no-int-to-ptr)
   ::ReleaseSRWLockExclusive(&guard);
 }
 

@@ -489,7 +489,7 @@ void cancelPendingReads(Reader (&readers)[2]) {
 Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view)> take) {
   // One piece of room for each pipe, as both reads are outstanding at once.
   ByteBuffer room;
-  if (auto reserved = room.reserveExtra(2 * readChunk); !reserved) return reserved;
+  if (auto reserved = room.reserveExtra(2 * std::size_t{readChunk}); !reserved) return reserved;
   Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room.spare(), readChunk},
                    {handles_->readers[1], ChildStream::Error, room.spare() + readChunk, readChunk}};
   auto read = readPipes(pipes, take, nullptr, INFINITE);
