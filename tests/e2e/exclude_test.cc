@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -516,13 +517,22 @@ TEST(ExcludeFileTest, FullFileSystemKeepsOldContent) {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
   } unmount{infoDir(repo)};
+  // Whole pages of content, and the rest of the space taken: a new file
+  // finds no room, and neither does a line appended in place.
   std::string content;
-  for (int i = 0; content.size() < 40000; ++i) content += "pattern-" + std::to_string(i) + "\n";
+  for (int i = 0; content.size() < 16384; ++i) content += "pattern-" + std::to_string(i) + "\n";
+  content.resize(16384 - 1);
+  content += "\n";
   writeFile(repo.excludePath(), content);
   ASSERT_TRUE(readFile(repo.excludePath()) == content);
+  {
+    std::ofstream filler(infoDir(repo) + "/filler", std::ios::binary);
+    std::string page(4096, 'x');
+    while (filler.write(page.data(), page.size())) filler.flush();
+  }
   expectFailure(repo.hushmark({"hide", "new"}), "error: NoSpaceLeft\n");
   EXPECT_TRUE(readFile(repo.excludePath()) == content);
-  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  EXPECT_EQ(entriesOf(infoDir(repo)), (std::vector<std::string>{"exclude", "filler"}));
 }
 
 TEST(ExcludeFileTest, RewriteKeepsPermissions) {
