@@ -1,7 +1,9 @@
 #include "cli/front_end.h"
 
+#include <new>
 #include <optional>
 
+#include "cli/arg_iterator.h"
 #include "cli/command.h"
 #include "cli/parser.h"
 #include "cli/usage.h"
@@ -86,9 +88,8 @@ int finish(Status outcome) {
   }
 }
 
-}  // namespace
-
-int runFrontEnd(ArgIterator& args) {
+// Runs the program over the words of `args`.
+int runWords(ArgIterator& args) {
   (void)args.next();  // the program's own name; messages say "hushmark"
 
   Diagnostic diagnostic;
@@ -104,6 +105,18 @@ int runFrontEnd(ArgIterator& args) {
     exitProcess(2);
   }
   return finish(parseAndRun(*top->command, args));
+}
+
+}  // namespace
+
+int runFrontEnd(std::span<char* const> args) {
+  try {
+    ArgIterator words(args);
+    return runWords(words);
+  } catch (const std::bad_alloc&) {
+    logError({errorName(Error::OutOfMemory)});
+    return 1;
+  }
 }
 
 }  // namespace hushmark

@@ -3,7 +3,7 @@
 // status.
 #pragma once
 
-#include "cli/arg_iterator.h"
+#include <span>
 
 namespace hushmark {
 
@@ -11,6 +11,6 @@ namespace hushmark {
 // process itself on the routes whose text is already written (status 1 after
 // a failed git run, status 2 after a usage problem); otherwise returns the
 // status, 0 or 1, with everything written.
-int runFrontEnd(ArgIterator& args);
+int runFrontEnd(std::span<char* const> args);
 
 }  // namespace hushmark

@@ -1,17 +1,15 @@
-// The process entry on POSIX systems: prepares the runtime, then hands over
-// to the front end.
+// Start-up on POSIX systems.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <new>
-
-#include "cli/arg_iterator.h"
-#include "cli/front_end.h"
 #include "runtime/environment.h"
 #include "runtime/exit.h"
 #include "runtime/interrupt.h"
 #include "runtime/log.h"
+#include "runtime/startup.h"
+
+namespace hushmark {
 
 namespace {
 
@@ -29,8 +27,7 @@ void occupyClosedStandardStreams() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  using namespace hushmark;
+std::span<char* const> startProcess(std::span<char* const> given) {
   // A closed pipe on standard output, and a file size limit met while the
   // exclude file is rewritten, are errors to report, not reasons to die. The
   // git child gets the default dispositions back.
@@ -48,12 +45,7 @@ int main(int argc, char** argv) {
     exitProcess(1);
   }
   setProcessEnvironment(std::move(*environment));
-
-  try {
-    ArgIterator args(std::span<char* const>(argv, argc > 0 ? static_cast<std::size_t>(argc) : 0));
-    return runFrontEnd(args);
-  } catch (const std::bad_alloc&) {
-    logError({errorName(Error::OutOfMemory)});
-    return 1;
-  }
+  return given;
 }
+
+}  // namespace hushmark
