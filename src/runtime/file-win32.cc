@@ -24,7 +24,7 @@ class WidePath {
  public:
   static Result<WidePath> from(std::string_view path) {
     WidePath wide;
-    if (auto added = wide.text_.appendWtf8(path); !added) return fail(added.error());
+    if (auto added = appendFileSystemPath(wide.text_, path); !added) return fail(added.error());
     return wide;
   }
   const wchar_t* get() const { return reinterpret_cast<const wchar_t*>(text_.c_str()); }
@@ -403,7 +403,18 @@ Result<std::optional<DirectoryLock>> lockDirectory(std::string_view directory) {
   }
   auto final = finalPath(handle);
   ::CloseHandle(handle);
-  if (!final) return fail(final.error());
+  if (!final && final.error() == Error::OutOfMemory) return fail(final.error());
+  if (!final) {
+    // Where the system cannot tell the final path (Wine cannot past
+    // MAX_PATH), the full path names the lock.
+    Utf16Text full;
+    if (auto made = appendFullPath(full, named); !made) return fail(made.error());
+    try {
+      final = std::wstring(reinterpret_cast<const wchar_t*>(full.c_str()), full.size());
+    } catch (const std::bad_alloc&) {
+      return fail(Error::OutOfMemory);
+    }
+  }
   auto name = lockName(std::move(*final));
   if (!name) return fail(name.error());
   HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name->c_str());
