@@ -22,6 +22,9 @@ else
 fi
 apt_dir=$cache/apt
 mkdir -p "$apt_dir/lists/partial"
+# One run at a time: another waits and then finds the build made.
+exec 9>"$cache/lock"
+flock 9
 
 # deb-src twins of the system's Debian package indexes ("URI suite component").
 apt-cache policy | awk '
@@ -37,7 +40,15 @@ apt_options=(-o "Dir::Etc::sourcelist=$apt_dir/sources.list" -o Dir::Etc::source
   -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
   -o APT::Sandbox::User=root)
 
-apt-get "${apt_options[@]}" -qq update >&2
+if ! apt-get "${apt_options[@]}" -qq update >&2; then
+  # Unreachable package lists: a build made before still serves.
+  made=$(find "$cache" -mindepth 3 -maxdepth 3 -path '*/git-windows-*/bin/git.exe' | sort -V |
+    tail -n 1)
+  [ -n "$made" ] || exit 1
+  echo "git's source package cannot be looked up: using the git.exe built before" >&2
+  dirname "$(dirname "$made")"
+  exit 0
+fi
 version=$(apt-cache "${apt_options[@]}" showsrc git | awk '/^Version:/ { print $2 }' |
   sort -V | tail -n 1)
 [ -n "$version" ] || { echo "no git source package in $apt_dir/sources.list" >&2; exit 1; }
@@ -79,12 +90,13 @@ COMPAT_CFLAGS := \$(filter-out -DDETECT_MSYS_TTY,\$(COMPAT_CFLAGS))
 BASIC_CFLAGS += -I$work/shim
 EOF
 
+# Without debugging information (the program is stripped): a shorter build.
 tool=x86_64-w64-mingw32
 MSYSTEM=MINGW64 make -C "$source_dir" -j"$(nproc)" -s \
   uname_S=MINGW uname_M=x86_64 uname_O=MINGW uname_R=3.5.0 \
   CC=$tool-gcc-posix AR=$tool-ar RANLIB=$tool-ranlib RC="$tool-windres -O coff" \
   NO_CURL=1 NO_EXPAT=1 NO_OPENSSL=1 NO_PERL=1 NO_PYTHON=1 NO_TCLTK=1 NO_GETTEXT=1 \
-  NO_ICONV=1 NO_RUST=1 USE_LIBPCRE= HAVE_LIBCHARSET_H= LDFLAGS=-static \
+  NO_ICONV=1 NO_RUST=1 USE_LIBPCRE= HAVE_LIBCHARSET_H= LDFLAGS=-static CFLAGS=-O2 \
   git.exe >&2
 make -C "$source_dir/templates" -s >&2
 
