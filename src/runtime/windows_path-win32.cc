@@ -13,7 +13,7 @@ namespace {
 // directory before a relative path, "." and ".." resolved, backslashes),
 // when it is at least `shortest` units long; nothing otherwise, or when the
 // system cannot tell it.
-Status appendFullPath(ByteBuffer& out, const Utf16Text& path, std::size_t shortest) {
+Status fullPathUnits(ByteBuffer& out, const Utf16Text& path, std::size_t shortest) {
   auto source = reinterpret_cast<const wchar_t*>(path.c_str());
   // The length with the NUL comes first.
   DWORD needed = ::GetFullPathNameW(source, 0, nullptr, nullptr);
@@ -35,7 +35,7 @@ Status appendFileSystemPath(Utf16Text& out, std::string_view path) {
   Utf16Text written;
   if (auto added = written.appendWtf8(path); !added) return added;
   ByteBuffer full;
-  if (auto made = appendFullPath(full, written, longPathThreshold); !made) return made;
+  if (auto made = fullPathUnits(full, written, longPathThreshold); !made) return made;
   std::u16string_view units = unitsOf(full);
   ExtendedForm form = extendedForm(units);
   // A path whose full form cannot be had, or is short, goes as written.
@@ -48,7 +48,7 @@ Status appendFullPath(Utf16Text& out, std::string_view path) {
   Utf16Text written;
   if (auto added = written.appendWtf8(path); !added) return added;
   ByteBuffer full;
-  if (auto made = appendFullPath(full, written, 0); !made) return made;
+  if (auto made = fullPathUnits(full, written, 0); !made) return made;
   return out.append(full.size() > 0 ? unitsOf(full) : written.view());
 }
 
