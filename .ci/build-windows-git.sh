@@ -26,15 +26,23 @@ mkdir -p "$apt_dir/lists/partial"
 exec 9>"$cache/lock"
 flock 9
 
-# deb-src twins of the system's Debian package indexes ("URI suite component").
-apt-cache policy | awk '
-  $1 ~ /^[0-9]+$/ && $2 ~ /^https?:/ && $NF == "Packages" { entry = $2 " " $3; next }
-  /^ *release / && /o=Debian,/ && entry != "" { print entry }
-  { entry = "" }' | sort -u |
-  while read -r uri suite_component; do
-    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
-      "$uri ${suite_component%%/*} ${suite_component#*/}"
-  done >"$apt_dir/sources.list"
+# deb-src twins of the system's Debian package indexes ("URI suite component"),
+# read after an update of the system's lists when there are none yet.
+mirror_indexes() {
+  apt-cache policy | awk '
+    $1 ~ /^[0-9]+$/ && $2 ~ /^https?:/ && $NF == "Packages" { entry = $2 " " $3; next }
+    /^ *release / && /o=Debian,/ && entry != "" { print entry }
+    { entry = "" }' | sort -u |
+    while read -r uri suite_component; do
+      echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+        "$uri ${suite_component%%/*} ${suite_component#*/}"
+    done >"$apt_dir/sources.list"
+}
+mirror_indexes
+if [ ! -s "$apt_dir/sources.list" ]; then
+  apt-get -o DPkg::Lock::Timeout=600 -qq update >&2
+  mirror_indexes
+fi
 [ -s "$apt_dir/sources.list" ] || { echo "no Debian package index to mirror" >&2; exit 1; }
 apt_options=(-o "Dir::Etc::sourcelist=$apt_dir/sources.list" -o Dir::Etc::sourceparts=-
   -o "Dir::State::Lists=$apt_dir/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
