@@ -13,15 +13,19 @@ namespace hushmark {
 
 namespace {
 
-// A path as the system calls take it. A "\\?\" path is handed to the file
-// system as it stands, where "/" separates nothing: it becomes "\".
+// A path as the system calls take it: a long one in its "\\?\" form (see
+// appendFileSystemPath). A "\\?\" path is handed to the file system as it
+// stands, where "/" separates nothing: it becomes "\".
 class WidePath {
  public:
   static Result<WidePath> from(std::string_view path) {
     WidePath wide;
-    bool verbatim = path.starts_with("\\\\?\\");
+    if (!path.starts_with("\\\\?\\")) {
+      if (auto added = appendFileSystemPath(wide.text_, path); !added) return fail(added.error());
+      return wide;
+    }
     for (;;) {
-      std::size_t slash = verbatim ? path.find('/') : std::string_view::npos;
+      std::size_t slash = path.find('/');
       if (auto added = wide.text_.appendWtf8(path.substr(0, slash)); !added) {
         return fail(added.error());
       }

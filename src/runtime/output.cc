@@ -2,12 +2,21 @@
 
 #include <cstring>
 
+#include "runtime/wtf8.h"
+
 namespace hushmark {
 
 void BufferedWriter::write(std::string_view bytes) {
   while (!bytes.empty() && status_) {
     if (used_ == capacity_) {
-      if (!flush()) return;
+      // Full: a sequence that the coming bytes finish stays for the next
+      // write, so that no write ends inside one.
+      std::size_t end = wtf8CompleteEnd(std::string_view(storage_, used_));
+      if (end == 0) end = used_;
+      status_ = writeAll(file_, std::string_view(storage_, end));
+      if (!status_) return;
+      std::memmove(storage_, storage_ + end, used_ - end);
+      used_ -= end;
     }
     std::size_t take = bytes.size() < capacity_ - used_ ? bytes.size() : capacity_ - used_;
     std::memcpy(storage_ + used_, bytes.data(), take);

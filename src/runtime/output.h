@@ -20,8 +20,8 @@ Status writeAll(NativeFile file, std::string_view bytes);
 
 // A small fixed buffer in front of `writeAll`, for the two texts that are
 // produced piece by piece: the parse diagnostic and the fallback error line.
-// It writes out when full and on `flush`; the first failed write is kept and
-// later pieces are dropped.
+// It writes out when full (never inside a multi-byte sequence) and on
+// `flush`; the first failed write is kept and later pieces are dropped.
 class BufferedWriter {
  public:
   BufferedWriter(NativeFile file, char* storage, std::size_t capacity)

@@ -54,4 +54,16 @@ std::string_view windowsDirectoryPart(std::string_view path) {
   return directory;
 }
 
+ExtendedForm extendedForm(std::u16string_view fullPath) {
+  auto separator = [](char16_t c) { return c == u'\\' || c == u'/'; };
+  bool drive = fullPath.size() >= 3 && fullPath[1] == u':' && separator(fullPath[2]) &&
+               ((fullPath[0] >= u'A' && fullPath[0] <= u'Z') ||
+                (fullPath[0] >= u'a' && fullPath[0] <= u'z'));
+  if (drive) return {u"\\\\?\\", 0};
+  bool share = fullPath.size() >= 3 && separator(fullPath[0]) && separator(fullPath[1]) &&
+               fullPath[2] != u'?' && fullPath[2] != u'.' && !separator(fullPath[2]);
+  if (share) return {u"\\\\?\\UNC\\", 2};
+  return {};
+}
+
 }  // namespace hushmark

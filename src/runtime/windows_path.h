@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <string_view>
 
+#include "runtime/error.h"
+#include "runtime/wtf8.h"
+
 namespace hushmark {
 
 inline bool isWindowsSeparator(char c) {
@@ -22,5 +25,29 @@ std::size_t windowsRootLength(std::string_view path);
 // without the separators before it, but never shorter than its root (so
 // "C:\file" gives "C:\"). Empty for a bare file name.
 std::string_view windowsDirectoryPart(std::string_view path);
+
+// Full paths at least this many UTF-16 units long go to the file calls in
+// their "\\?\" form. The calls' classic limit is MAX_PATH (260) with the
+// NUL, 12 fewer for a directory to create; the margin leaves room for the
+// name of a temporary file made beside a file.
+inline constexpr std::size_t longPathThreshold = 200;
+
+// How a full path, as GetFullPathNameW gives it, is put in its "\\?\"
+// form: `prefix` in place of its first `replaced` units. "\\?\" goes before
+// "C:\..."; "\\?\UNC\" takes the place of the "\\" of "\\server\share\...".
+// Nothing changes in a path that has a device form already ("\\?\...",
+// "\\.\...") or any other shape.
+struct ExtendedForm {
+  std::u16string_view prefix;
+  std::size_t replaced = 0;
+};
+ExtendedForm extendedForm(std::u16string_view fullPath);
+
+// Windows only: appends to `out` the UTF-16 path that the file calls are
+// given for `path` (WTF-8). It is the path as written unless its full form
+// is `longPathThreshold` units or longer; that full form then goes in its
+// "\\?\" form, so that it works past MAX_PATH whatever the system's
+// long-path setting.
+Status appendFileSystemPath(Utf16Text& out, std::string_view path);
 
 }  // namespace hushmark

@@ -14,6 +14,42 @@ bool isTrailSurrogate(char32_t unit) {
   return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
+// The WTF-8 sequence at `i`: its length, with its value in `point`; 0 when
+// the bytes there begin none (a stray or missing continuation byte, an
+// overlong form, a value past U+10FFFF).
+std::size_t decodeAt(std::string_view bytes, std::size_t i, char32_t& point) {
+  auto at = [&](std::size_t k) { return static_cast<std::uint8_t>(bytes[k]); };
+  std::uint8_t lead = at(i);
+  std::size_t length = lead < 0x80   ? 1
+                       : lead < 0xC2 ? 0
+                       : lead < 0xE0 ? 2
+                       : lead < 0xF0 ? 3
+                       : lead < 0xF5 ? 4
+                                     : 0;
+  if (length == 0 || bytes.size() - i < length) return 0;
+  char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((at(i + k) & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (at(i + k) & 0x3F);
+  }
+  if ((length == 3 && value < 0x800) || (length == 4 && (value < 0x10000 || value > 0x10FFFF))) {
+    return 0;
+  }
+  point = value;
+  return length;
+}
+
+// Writes `point` as one UTF-16 unit or a surrogate pair.
+char16_t* putUnits(char32_t point, char16_t* out) {
+  if (point >= 0x10000) {
+    *out++ = static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+    *out++ = static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+  } else {
+    *out++ = static_cast<char16_t>(point);
+  }
+  return out;
+}
+
 }  // namespace
 
 void Wtf8Encoder::unit(char16_t unit) {
@@ -103,40 +139,43 @@ Status Utf16Text::appendWtf8(std::string_view bytes) {
   if (auto room = bytes_.reserveExtra((bytes.size() + 1) * 2); !room) return room;
   char16_t* start = reinterpret_cast<char16_t*>(bytes_.spare());
   char16_t* out = start;
-  auto at = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
-  auto invalid = [&] {
-    *start = 0;  // the text stays as it was
-    return fail(Error::InvalidWtf8);
-  };
   for (std::size_t i = 0; i < bytes.size();) {
-    std::uint8_t lead = at(i);
-    std::size_t length = lead < 0x80   ? 1
-                         : lead < 0xC2 ? 0
-                         : lead < 0xE0 ? 2
-                         : lead < 0xF0 ? 3
-                         : lead < 0xF5 ? 4
-                                       : 0;
-    if (length == 0 || bytes.size() - i < length) return invalid();
-    char32_t point = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((at(i + k) & 0xC0) != 0x80) return invalid();
-      point = (point << 6) | (at(i + k) & 0x3F);
+    char32_t point = 0;
+    std::size_t length = decodeAt(bytes, i, point);
+    if (length == 0) {
+      *start = 0;  // the text stays as it was
+      return fail(Error::InvalidWtf8);
     }
-    // Overlong forms and values past the last code point.
-    if ((length == 3 && point < 0x800) || (length == 4 && (point < 0x10000 || point > 0x10FFFF))) {
-      return invalid();
-    }
-    if (point >= 0x10000) {
-      *out++ = static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
-      *out++ = static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
-    } else {
-      *out++ = static_cast<char16_t>(point);
-    }
+    out = putUnits(point, out);
     i += length;
   }
   *out = 0;
   bytes_.commit(static_cast<std::size_t>(out - start) * 2);
   return {};
+}
+
+std::size_t decodeWtf8ForDisplay(std::string_view bytes, char16_t* out) {
+  char16_t* start = out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    char32_t point = 0xFFFD;
+    std::size_t length = decodeAt(bytes, i, point);
+    if (length == 0) point = 0xFFFD;
+    out = putUnits(point, out);
+    i += length == 0 ? 1 : length;
+  }
+  return static_cast<std::size_t>(out - start);
+}
+
+std::size_t wtf8CompleteEnd(std::string_view bytes) {
+  // A lead byte among the last three whose sequence needs more bytes than
+  // follow it.
+  for (std::size_t back = 1; back <= 3 && back <= bytes.size(); ++back) {
+    auto byte = static_cast<std::uint8_t>(bytes[bytes.size() - back]);
+    if ((byte & 0xC0) == 0x80) continue;
+    std::size_t length = byte < 0xC2 ? 1 : byte < 0xE0 ? 2 : byte < 0xF0 ? 3 : byte < 0xF5 ? 4 : 1;
+    return length > back ? bytes.size() - back : bytes.size();
+  }
+  return bytes.size();
 }
 
 }  // namespace hushmark

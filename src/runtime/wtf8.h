@@ -42,6 +42,15 @@ char* encodeWtf8(std::u16string_view units, char* out);
 // Appends the WTF-8 form of `units` to `out`.
 Status appendWtf8(ByteBuffer& out, std::u16string_view units);
 
+// Writes the UTF-16 form of `bytes` at `out`, which has room for
+// `bytes.size()` units, for showing them: each byte that begins no WTF-8
+// sequence becomes U+FFFD. Returns the number of units written.
+std::size_t decodeWtf8ForDisplay(std::string_view bytes, char16_t* out);
+
+// The end of `bytes` without a sequence at its end that needs bytes still
+// to come, so that text handed on in pieces is never split inside one.
+std::size_t wtf8CompleteEnd(std::string_view bytes);
+
 // Growable UTF-16 text, always followed by a NUL unit, for handing paths and
 // command lines to the Windows API. Growth reports allocation failure.
 class Utf16Text {

@@ -126,6 +126,13 @@ RunOptions at(const std::string& cwd, std::map<std::string, std::optional<std::s
 
 StartedRun start(const std::vector<std::string>& argv, const RunOptions& options) {
   std::vector<std::string> args = argv;
+#ifdef HUSHMARK_WINDOWS_GIT
+  // Every git the test runs is a Windows build's, under Wine.
+  if (!args.empty() && args[0] == "git") {
+    args[0] = HUSHMARK_WINDOWS_GIT "/bin/git.exe";
+    args.insert(args.begin(), HUSHMARK_EMULATOR);
+  }
+#endif
   std::vector<char*> argp = pointers(args);
   std::vector<std::string> env = composeEnvironment(options.env);
   std::vector<char*> envp = pointers(env);

@@ -71,17 +71,17 @@ TEST(SkipWorktree, WorksWhenTheCallerIgnoresChildSignals) {
 
 TEST(SkipWorktree, SeveralPathsInOneRun) {
   GitRepo repo;
-  repo.commitFiles({"a.txt", "docs/b.md", "docs/c.md", "d.txt"});
+  repo.commitFiles({"a.txt", "docs/b.md", "docs/\xc3\xa7.md", "d.txt"});
 
-  expectSilentSuccess(repo.hushmark({"freeze", "a.txt", "docs/b.md", "docs/c.md", "a.txt"}));
+  expectSilentSuccess(repo.hushmark({"freeze", "a.txt", "docs/b.md", "docs/\xc3\xa7.md", "a.txt"}));
   EXPECT_EQ(tags(repo),
             (std::map<std::string, char>{
-                {"a.txt", 'S'}, {"docs/b.md", 'S'}, {"docs/c.md", 'S'}, {"d.txt", 'H'}}));
+                {"a.txt", 'S'}, {"docs/b.md", 'S'}, {"docs/\xc3\xa7.md", 'S'}, {"d.txt", 'H'}}));
 
-  expectSilentSuccess(repo.hushmark({"unfreeze", "docs/c.md", "a.txt"}));
+  expectSilentSuccess(repo.hushmark({"unfreeze", "docs/\xc3\xa7.md", "a.txt"}));
   EXPECT_EQ(tags(repo),
             (std::map<std::string, char>{
-                {"a.txt", 'H'}, {"docs/b.md", 'S'}, {"docs/c.md", 'H'}, {"d.txt", 'H'}}));
+                {"a.txt", 'H'}, {"docs/b.md", 'S'}, {"docs/\xc3\xa7.md", 'H'}, {"d.txt", 'H'}}));
 }
 
 TEST(SkipWorktree, RelativePathFromASubdirectory) {

@@ -96,5 +96,31 @@ TEST(Wtf8, RejectsBytesThatAreNoWtf8) {
   }
 }
 
+// Text for a console: what is no WTF-8 shows as U+FFFD, lone surrogates
+// stay, and a piece handed on ends before a sequence still incomplete.
+TEST(Wtf8, ShownTextAndCompletePieces) {
+  struct Case {
+    std::string bytes;
+    std::u16string shown;
+    std::size_t completeEnd;
+  };
+  const std::vector<Case> cases = {
+      {"caf\xc3\xa9", u"caf\u00e9", 5},
+      {"\xf0\x9f\x98\x80", u"\U0001F600", 4},
+      {"\xed\xa0\x80", u"\xD800", 3},
+      {"x\xff\xe2\x82\xac", u"x\uFFFD\u20AC", 5},
+      {"a\xc3", u"a\uFFFD", 1},
+      {"ab\xf0\x9f\x98", u"ab\uFFFD\uFFFD\uFFFD", 2},
+      {"\x80\x80\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    std::u16string units(c.bytes.size(), u'\0');
+    units.resize(decodeWtf8ForDisplay(c.bytes, units.data()));
+    EXPECT_EQ(units, c.shown);
+    EXPECT_EQ(wtf8CompleteEnd(c.bytes), c.completeEnd);
+  }
+}
+
 }  // namespace
 }  // namespace hushmark

@@ -35,5 +35,24 @@ TEST(WindowsPathTest, DirectoryPartStopsAtRootsAndTakesEitherSeparator) {
   }
 }
 
+TEST(WindowsPathTest, ExtendedFormOfFullPaths) {
+  struct Case {
+    std::u16string full;
+    std::u16string prefix;
+    std::size_t replaced;
+  };
+  for (const Case& c : std::vector<Case>{
+           {u"C:\\repo\\exclude", u"\\\\?\\", 0},
+           {u"\\\\server\\share\\exclude", u"\\\\?\\UNC\\", 2},
+           {u"\\\\?\\C:\\exclude", u"", 0},
+           {u"\\\\.\\NUL", u"", 0},
+           {u"exclude", u"", 0},
+       }) {
+    ExtendedForm form = extendedForm(c.full);
+    EXPECT_EQ(form.prefix, c.prefix);
+    EXPECT_EQ(form.replaced, c.replaced);
+  }
+}
+
 }  // namespace
 }  // namespace hushmark
