@@ -195,25 +195,6 @@ void removeFile(std::string_view path) {
   ::unlink(path.data());
 }
 
-Result<std::optional<ByteBuffer>> readSymbolicLink(std::string_view path) {
-  auto cpath = CPath::from(path);
-  if (!cpath) return fail(cpath.error());
-  struct stat info;
-  if (::lstat(cpath->get(), &info) != 0 || !S_ISLNK(info.st_mode)) return std::nullopt;
-  ByteBuffer target;
-  std::size_t room = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 256;
-  for (;;) {
-    if (auto reserved = target.reserveExtra(room); !reserved) return fail(reserved.error());
-    ssize_t length = ::readlink(cpath->get(), target.spare(), target.spareSize());
-    if (length < 0) return failFromErrno();
-    if (static_cast<std::size_t>(length) < target.spareSize()) {
-      target.commit(static_cast<std::size_t>(length));
-      return std::optional<ByteBuffer>(std::move(target));
-    }
-    room = target.spareSize() * 2;
-  }
-}
-
 std::size_t pathRootLength(std::string_view path) {
   return path.starts_with('/') ? 1 : 0;
 }

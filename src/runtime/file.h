@@ -133,10 +133,6 @@ Status renameOver(std::string_view from, std::string_view to);
 // a temporary file is removed even when memory has run out.
 void removeFile(std::string_view path);
 
-// The target of the symbolic link at `path`, as stored in the link; nullopt
-// when `path` is no symbolic link.
-Result<std::optional<ByteBuffer>> readSymbolicLink(std::string_view path);
-
 // Whether `path` names a root, absolute or relative, and how long that root
 // is; whether `c` separates components of a path; the directory part of
 // `path` (everything before its last component, without the separator,

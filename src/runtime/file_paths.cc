@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "runtime/file.h"
+#include "runtime/symlink.h"
 
 namespace hushmark {
 

@@ -2,8 +2,7 @@
 #include <windows.h>
 
 #include "runtime/protection.h"
-#include "runtime/windows_path.h"
-#include "runtime/wtf8.h"
+#include "runtime/windows_file.h"
 
 namespace hushmark {
 
@@ -26,9 +25,7 @@ Result<bool> sameProtection(std::string_view, const File&) {
 // The read-only attribute protects a file against writing, whatever its
 // access list says.
 Status checkWritable(std::string_view path) {
-  Utf16Text wide;
-  if (auto added = appendFileSystemPath(wide, path); !added) return added;
-  DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(wide.c_str()));
+  DWORD attributes = attributesOf(path);
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return fail(Error::AccessDenied);
   }

@@ -1,0 +1,53 @@
+// Symbolic links on Windows: the target as a reparse point stores it.
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+
+#include "runtime/symlink.h"
+#include "runtime/windows_file.h"
+
+namespace hushmark {
+
+// The target of a symbolic link as the link stores it; the system answers
+// only for a link it can open as such.
+Result<std::optional<ByteBuffer>> readSymbolicLink(std::string_view path) {
+  DWORD attributes = attributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return std::nullopt;
+  }
+  auto link = openFile(path, 0, shareAll, OPEN_EXISTING,
+                       FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
+  if (!link) return std::nullopt;
+  ByteBuffer data;
+  if (auto reserved = data.reserveExtra(MAXIMUM_REPARSE_DATA_BUFFER_SIZE); !reserved) {
+    return fail(reserved.error());
+  }
+  DWORD got = 0;
+  if (!::DeviceIoControl(link->handle(), FSCTL_GET_REPARSE_POINT, nullptr, 0, data.spare(),
+                         MAXIMUM_REPARSE_DATA_BUFFER_SIZE, &got, nullptr)) {
+    return std::nullopt;
+  }
+  // The symbolic-link layout: tag, lengths, then the names at offsets into
+  // the path buffer, which begins after a flags field.
+  struct Layout {
+    DWORD tag;
+    WORD dataLength, reserved, substituteOffset, substituteLength, printOffset, printLength;
+    ULONG flags;
+  };
+  Layout header;
+  if (got < sizeof header) return std::nullopt;
+  std::memcpy(&header, data.spare(), sizeof header);
+  if (header.tag != IO_REPARSE_TAG_SYMLINK ||
+      sizeof header + header.printOffset + header.printLength > got) {
+    return std::nullopt;
+  }
+  std::u16string_view name(
+      reinterpret_cast<const char16_t*>(data.spare() + sizeof header + header.printOffset),
+      header.printLength / 2);
+  ByteBuffer target;
+  if (auto added = appendWtf8(target, name); !added) return fail(added.error());
+  return std::optional<ByteBuffer>(std::move(target));
+}
+
+}  // namespace hushmark
