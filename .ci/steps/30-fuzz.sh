@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # libFuzzer: the argument parser, the line model with the pattern edits
 # (checked by their properties, the piecewise scans against the whole-file
-# edits), and the parser of git's ls-files listing. Built with clang from
-# fuzz/, each run for a bounded time from its seed corpus in fuzz/corpus/;
+# edits), and the parser of git's ls-files listing. Built with clang over the
+# program's own library (fuzz/), each run for a bounded time from its seed corpus in fuzz/corpus/;
 # a crash or a broken property fails the step and leaves the input in
 # build-fuzz/.
 set -euo pipefail
@@ -11,7 +11,8 @@ source .ci/lib.sh
 need_packages cmake clang-16 libclang-rt-16-dev
 seconds=${HUSHMARK_FUZZ_SECONDS:-30}
 
-cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-16 >/dev/null
+cmake -S . -B build-fuzz -DHUSHMARK_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++-16 \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-fuzz -j2 >/dev/null
 for symbolizer in /usr/lib/llvm-16/bin/llvm-symbolizer /usr/bin/llvm-symbolizer; do
   [ -x "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH=$symbolizer && break

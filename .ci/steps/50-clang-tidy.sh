@@ -17,7 +17,7 @@ common=(--quiet --extra-arg=-std=c++2b --extra-arg=-U__cpp_concepts
 tidy() { xargs -P2 -n4 clang-tidy-16 "$@" 2>&1 | sed "/warnings generated\.$/d"; }
 
 cmake -S . -B build-tidy -DCMAKE_BUILD_TYPE=Debug >/dev/null
-ls src/*/*.cc | grep -v -- '-win32\.cc$' | tidy -p build-tidy "${common[@]}"
+ls src/*.cc src/*/*.cc | grep -v -- '-win32\.cc$' | tidy -p build-tidy "${common[@]}"
 
 cmake -S . -B build-tidy-windows -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
@@ -27,7 +27,7 @@ while read -r dir; do
 done < <(echo | x86_64-w64-mingw32-g++-posix -std=c++23 -E -x c++ - -v 2>&1 |
   sed -n '/#include <...> search starts here/,/End of search list/p' |
   sed '1d;$d;s/^ //' | grep -v -e 'gcc/x86_64-w64-mingw32/[^/]*/include$' -e '/include-fixed$')
-ls src/*/*.cc | grep -v -- '-posix\.cc$' |
+ls src/*.cc src/*/*.cc | grep -v -- '-posix\.cc$' |
   tidy -p build-tidy-windows "${common[@]}" --extra-arg=--target=x86_64-w64-mingw32 \
     --extra-arg=-nostdinc++ "${mingw_includes[@]}"
 echo "clang-tidy: no findings"

@@ -7,6 +7,9 @@ namespace hushmark {
 
 namespace {
 
+// The project's version, stated once, in CMakeLists.txt.
+constexpr std::string_view programVersion = HUSHMARK_VERSION;
+
 constexpr std::string_view topUsage =
     "Usage: hushmark [--help] [--version] <command> [arguments]\n"
     "\n"

@@ -7,8 +7,6 @@
 
 namespace hushmark {
 
-inline constexpr std::string_view programVersion = "0.0.3";
-
 Status printTopUsage(NativeFile file);
 Status printCommandUsage(Command command);
 Status printVersion();
