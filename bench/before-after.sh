@@ -11,21 +11,8 @@ source "$(dirname "$0")/common.sh"
 base=${BASE:?BASE names the binary to compare with}
 
 size=$((16 * 1024 * 1024 - 64))
-repo="$scratch/repo"
-git init -q "$repo"
 make_exclude "$scratch/exclude" "$size"
-cd "$repo"
-python3 - <<'PY'
-import os
-for d in range(500):
-    os.makedirs(f"src/module{d:03d}", exist_ok=True)
-    for f in range(100):
-        with open(f"src/module{d:03d}/file{f:03d}.txt", "w") as out:
-            out.write(f"{d} {f}\n")
-PY
-git config gc.auto 0
-git add -A && git commit -qm files
-git update-index --skip-worktree -- src/module001/file001.txt src/module499/file099.txt
+make_large_repo "$scratch/repo"
 
 names=()
 commands=()

@@ -102,6 +102,26 @@ open(path, "wb").write(out)
 PY
 }
 
+# make_large_repo DIR: a repository of 50,000 tracked files (500 directories
+# of 100), with src/module001/file001.txt, src/module250/file050.txt and
+# src/module499/file099.txt frozen; the current directory is DIR after.
+make_large_repo() {
+  git init -q "$1"
+  cd "$1"
+  python3 - <<'PY'
+import os
+for d in range(500):
+    os.makedirs(f"src/module{d:03d}", exist_ok=True)
+    for f in range(100):
+        with open(f"src/module{d:03d}/file{f:03d}.txt", "w") as out:
+            out.write(f"{d} {f}\n")
+PY
+  git config gc.auto 0
+  git add -A && git commit -qm files
+  git update-index --skip-worktree -- src/module001/file001.txt src/module250/file050.txt \
+    src/module499/file099.txt
+}
+
 # peak_kib COMMAND...: the peak resident memory of a run, in KiB.
 peak_kib() {
   /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1

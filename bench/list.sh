@@ -4,21 +4,7 @@
 # against the floor (a minimal program that makes the same two runs).
 source "$(dirname "$0")/common.sh"
 
-repo="$scratch/repo"
-git init -q "$repo"
-cd "$repo"
-python3 - <<'PY'
-import os
-for d in range(500):
-    os.makedirs(f"src/module{d:03d}", exist_ok=True)
-    for f in range(100):
-        with open(f"src/module{d:03d}/file{f:03d}.txt", "w") as out:
-            out.write(f"{d} {f}\n")
-PY
-git config gc.auto 0
-git add -A && git commit -qm files
-git update-index --skip-worktree -- src/module001/file001.txt src/module250/file050.txt \
-  src/module499/file099.txt
+make_large_repo "$scratch/repo"
 printf '%s\n' '# local' 'build/' '*.log' '.idea/' > .git/info/exclude
 echo "== $(git ls-files | wc -l) tracked files"
 

@@ -3,10 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "runtime/environment.h"
-#include "runtime/exit.h"
 #include "runtime/interrupt.h"
-#include "runtime/log.h"
 #include "runtime/startup.h"
 
 namespace hushmark {
@@ -39,12 +36,7 @@ std::span<char* const> startProcess(std::span<char* const> given) {
   installInterruptHandling();
   occupyClosedStandardStreams();
 
-  auto environment = Environment::capture();
-  if (!environment) {
-    logError({"failed to parse environment variables: ", errorName(environment.error())});
-    exitProcess(1);
-  }
-  setProcessEnvironment(std::move(*environment));
+  captureEnvironment();
   return given;
 }
 

@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "runtime/command_line_split.h"
-#include "runtime/environment.h"
 #include "runtime/exit.h"
 #include "runtime/interrupt.h"
 #include "runtime/log.h"
@@ -18,12 +17,7 @@ std::span<char* const> startProcess(std::span<char* const>) {
   ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   installInterruptHandling();
 
-  auto environment = Environment::capture();
-  if (!environment) {
-    logError({"failed to parse environment variables: ", errorName(environment.error())});
-    exitProcess(1);
-  }
-  setProcessEnvironment(std::move(*environment));
+  captureEnvironment();
 
   // The C runtime has already split the line into wide strings, but the
   // program splits the one command line itself, by the same rules, into one

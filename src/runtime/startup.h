@@ -15,4 +15,8 @@ namespace hushmark {
 // command line cannot be read.
 std::span<char* const> startProcess(std::span<char* const> given);
 
+// Reads the process's environment for the program's later use; each
+// platform's start-up calls it.
+void captureEnvironment();
+
 }  // namespace hushmark
