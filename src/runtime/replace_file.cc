@@ -240,31 +240,55 @@ bool renameRefused(Error error) {
   return error == Error::FileBusy || error == Error::CrossDevice || error == Error::AccessDenied;
 }
 
-// A file that does not exist yet is created at its place and written there:
-// no other file stands at its name for a rename to take. A name that is
-// taken all the same by something the platform cannot look at (a symbolic
-// link to nothing, where the platform shows no such link) is opened as it
-// stands, which creates the file that the link names. On failure the file
-// is emptied, and removed where it was made here.
-Status createInPlace(std::string_view path, std::span<const FileRange> kept,
-                     std::span<const std::string_view> pieces) {
-  // Removing the file needs its name followed by a NUL.
-  ByteBuffer name;
-  if (auto added = name.append(path); !added) return added;
-  if (auto added = name.append('\0'); !added) return added;
-  bool created = true;
-  auto file = createExclusive(path, false);
-  if (!file && file.error() == Error::PathAlreadyExists) {
-    created = false;
-    file = openOrCreateForUpdate(path);
-  }
+// Writes the content into whatever stands at `path` as it stands, creating
+// a file there when nothing does: for a name that something the platform
+// cannot look at has taken (a symbolic link to nothing, where the platform
+// shows no such link), which this opens as the link, creating the file it
+// names. On failure what was written is cut off again.
+Status writeThrough(std::string_view path, std::span<const FileRange> kept,
+                    std::span<const std::string_view> pieces) {
+  auto file = openOrCreateForUpdate(path);
   if (!file) return fail(file.error());
   auto written = writeContent(*file, kept, pieces);
   if (!written) (void)truncateFile(*file, 0);
-  if (written) written = closeFile(*file);
-  *file = File();
-  if (!written && created) removeFile(name.view().substr(0, path.size()));
   return written;
+}
+
+// Replaces the content of an existing regular file with `links` names.
+Status replaceRegularFile(std::string_view target, std::uint64_t links,
+                          std::span<const FileRange> kept,
+                          std::span<const std::string_view> pieces) {
+  // A new file would leave the file's other names with the old content,
+  // or would not be protected as the old one was.
+  if (links > 1 || !newFileCanTakeProtection()) return rewriteInPlace(target, kept, pieces);
+
+  auto temp = Temporary::create(target, true);
+  if (!temp) {
+    // The directory takes no new file, or the temporary name is too long
+    // where the file's own is not: the file itself can still be written.
+    if (temp.error() == Error::AccessDenied || temp.error() == Error::NameTooLong) {
+      return rewriteInPlace(target, kept, pieces);
+    }
+    return fail(temp.error());
+  }
+  // Where owner, group, lists or mode cannot all be kept (another user's
+  // file, a group this user is not in), the new file would not be the same
+  // file to everyone: the old one is written in place instead.
+  if (auto copied = copyProtection(target, temp->file()); !copied) return copied;
+  auto same = sameProtection(target, temp->file());
+  if (!same) return fail(same.error());
+  if (!*same) {
+    temp->discard();
+    return rewriteInPlace(target, kept, pieces);
+  }
+  if (auto written = writeContent(temp->file(), kept, pieces); !written) return written;
+  if (auto closed = temp->close(); !closed) return closed;
+  auto renamed = temp->renameOnto(target);
+  if (!renamed && renameRefused(renamed.error())) {
+    temp->discard();
+    return rewriteInPlace(target, kept, pieces);
+  }
+  return renamed;
 }
 
 }  // namespace
@@ -294,42 +318,24 @@ Status replaceFile(std::string_view path, std::span<const FileRange> kept,
     // Replacing needs only a writable directory; the file's own protection
     // against writing still holds.
     if (auto writable = checkWritable(target); !writable) return writable;
-    // A new file would leave the file's other names with the old content,
-    // or would not be protected as the old one was.
-    if ((*existing)->links > 1 || !newFileCanTakeProtection()) {
-      return rewriteInPlace(target, kept, pieces);
-    }
+    return replaceRegularFile(target, (*existing)->links, kept, pieces);
   }
 
-  if (!*existing) return createInPlace(target, kept, pieces);
-
-  auto temp = Temporary::create(target, true);
-  if (!temp) {
-    // The directory takes no new file, or the temporary name is too long
-    // where the file's own is not: the file itself can still be written.
-    if (temp.error() == Error::AccessDenied || temp.error() == Error::NameTooLong) {
-      return rewriteInPlace(target, kept, pieces);
-    }
-    return fail(temp.error());
-  }
-  // Where owner, group, lists or mode cannot all be kept (another user's
-  // file, a group this user is not in), the new file would not be the same
-  // file to everyone: the old one is written in place instead.
-  if (auto copied = copyProtection(target, temp->file()); !copied) return copied;
-  auto same = sameProtection(target, temp->file());
-  if (!same) return fail(same.error());
-  if (!*same) {
-    temp->discard();
-    return rewriteInPlace(target, kept, pieces);
-  }
-  if (auto written = writeContent(temp->file(), kept, pieces); !written) return written;
-  if (auto closed = temp->close(); !closed) return closed;
-  auto renamed = temp->renameOnto(target);
-  if (!renamed && renameRefused(renamed.error())) {
-    temp->discard();
-    return rewriteInPlace(target, kept, pieces);
-  }
-  return renamed;
+  // A file that does not exist yet is first made, empty, at its place, so
+  // that the rewrite replaces that file and nothing else; a name that is
+  // taken all the same is written through. A reader sees no file, an empty
+  // one, or the whole new content; a failure removes the file again, for
+  // which its name is kept with a NUL behind it before anything can fail.
+  ByteBuffer placeholder;
+  if (auto added = placeholder.append(target); !added) return added;
+  if (auto added = placeholder.append('\0'); !added) return added;
+  auto made = createExclusive(target, false);
+  if (!made && made.error() == Error::PathAlreadyExists) return writeThrough(target, kept, pieces);
+  if (!made) return fail(made.error());
+  auto replaced = closeFile(*made);
+  if (replaced) replaced = replaceRegularFile(target, 1, kept, pieces);
+  if (!replaced) removeFile(placeholder.view().substr(0, target.size()));
+  return replaced;
 }
 
 }  // namespace hushmark

@@ -37,8 +37,9 @@ struct FileRange {
 // content that only grows the file (`kept` is the whole of this file) is
 // appended with one write, cut off again if that write fails; any other
 // content is written over the old, which is written back if the new cannot
-// be written whole. A device is always written to as a stream; a FIFO or a
-// socket is refused (UnsupportedFileType).
+// be written whole. A file that does not exist yet is first made, empty,
+// where it belongs, and then replaced as above. A device is always written
+// to as a stream; a FIFO or a socket is refused (UnsupportedFileType).
 Status replaceFile(std::string_view path, std::span<const FileRange> kept,
                    std::span<const std::string_view> pieces);
 
