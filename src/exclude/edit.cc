@@ -6,10 +6,12 @@
 
 namespace hushmark {
 
-Result<ByteBuffer> excludeFileTarget() {
+Status editExcludeFile(std::span<const std::string_view> patterns, FileEdit edit) {
   auto path = excludeFilePath();
   if (!path) return fail(path.error());
-  return resolveSymbolicLinks(path->view());
+  auto target = resolveSymbolicLinks(path->view());
+  if (!target) return fail(target.error());
+  return edit(target->view(), patterns);
 }
 
 Status rebuildExcludeFile(std::string_view path, std::span<const std::string_view> patterns,

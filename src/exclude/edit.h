@@ -21,9 +21,10 @@ namespace hushmark {
 // it finally names, so that repositories whose exclude files link to one
 // file also share one lock.
 
-// The file that the exclude path Git names finally reaches, symbolic links
-// followed.
-Result<ByteBuffer> excludeFileTarget();
+// Runs `edit` with the patterns on the file that the exclude path Git names
+// finally reaches, symbolic links followed.
+using FileEdit = Status (*)(std::string_view path, std::span<const std::string_view> patterns);
+Status editExcludeFile(std::span<const std::string_view> patterns, FileEdit edit);
 
 // The route for a file in any form: the whole content is read, edited line
 // by line with `edit`, and written back when anything changed.

@@ -60,9 +60,7 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
 }  // namespace
 
 Status hideCommand(std::span<const std::string_view> patterns) {
-  auto target = excludeFileTarget();
-  if (!target) return fail(target.error());
-  return hide(target->view(), patterns);
+  return editExcludeFile(patterns, hide);
 }
 
 }  // namespace hushmark

@@ -56,9 +56,7 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
 }  // namespace
 
 Status unhideCommand(std::span<const std::string_view> patterns) {
-  auto target = excludeFileTarget();
-  if (!target) return fail(target.error());
-  return unhide(target->view(), patterns);
+  return editExcludeFile(patterns, unhide);
 }
 
 }  // namespace hushmark
