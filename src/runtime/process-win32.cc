@@ -174,8 +174,6 @@ constexpr std::size_t maxCmdLine = 8191;
 struct Launch {
   std::wstring application;
   std::wstring commandLine;
-  // Whether the program is a batch file, which cmd.exe runs.
-  bool batch = false;
 };
 
 Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::string_view> argv) {
@@ -187,8 +185,7 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       words.push_back(std::move(*word));
     }
     Launch launch;
-    launch.batch = isBatchFile(program);
-    if (!launch.batch) {
+    if (!isBatchFile(program)) {
       launch.application = program;
       launch.commandLine = L"\"" + program + L"\"";
       for (const std::wstring& word : words)
@@ -254,25 +251,30 @@ class InheritOnly {
 };
 
 // A job object that ends every process in it when its last handle closes,
-// which the system does for this process however it ends. With
-// `childrenLeave`, the processes that the child starts are not in it: git
-// starts some on purpose to outlive it (its file-system monitor daemon), and
-// they go on after the run. A batch file's git is itself a child of cmd.exe,
-// so there everything stays in the job.
-Result<HANDLE> makeJob(bool childrenLeave) {
+// which the system does for this process however it ends. Whatever git
+// starts is in it too, so that git never outlives the run: an installed
+// git.exe may be a launcher that runs the real git as its child, and a
+// batch file's git is a child of cmd.exe.
+Result<HANDLE> makeJob() {
   HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return failFromLastError();
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (childrenLeave) {
-    limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  }
   if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
     DWORD code = ::GetLastError();
     ::CloseHandle(job);
     return fail(errorFromSystem(static_cast<int>(code)));
   }
   return job;
+}
+
+// Once git has ended by itself, what is left in the job is what git started
+// on purpose to outlive it (its file-system monitor daemon): the job no
+// longer ends it. Where that cannot be changed, it ends with the run.
+void letRemainingProcessesGo(HANDLE job) {
+  if (job == nullptr) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  ::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
 }
 
 struct Reader {
@@ -338,7 +340,7 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (input.get() == INVALID_HANDLE_VALUE) return failFromLastError();
 
-  auto job = makeJob(!launch->batch);
+  auto job = makeJob();
   if (!job) return fail(job.error());
   handles->job = *job;
 
@@ -505,6 +507,7 @@ Result<Termination> ChildProcess::wait() {
   DWORD code = 0;
   if (!::GetExitCodeProcess(handles_->process, &code)) return failFromLastError();
   handles_->waited = true;
+  letRemainingProcessesGo(handles_->job);
   Termination termination;
   // A status with both severity bits set is the system's report of a crash
   // (an access violation, an unhandled exception), not an exit code.
@@ -537,8 +540,8 @@ bool ChildProcess::finishWithin(int milliseconds) {
 }
 
 void ChildProcess::kill() {
-  // The job holds whatever the child started that stays in it (a batch
-  // file's git under cmd.exe).
+  // The job holds whatever the child started (the git behind a launcher or
+  // under cmd.exe).
   if (handles_->job == nullptr || !::TerminateJobObject(handles_->job, 1)) {
     ::TerminateProcess(handles_->process, 1);
   }

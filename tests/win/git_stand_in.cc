@@ -8,7 +8,9 @@
 // "W.spawn" names the one word of a copy that it starts and leaves running;
 // "W.sleep" holds milliseconds to wait before exiting. Each call also
 // leaves "context": its working directory, the value of HUSHMARK_PROBE and
-// what it read from standard input, one a line.
+// what it read from standard input, one a line. With "launch" beside it, it
+// is a launcher, as an installed git.exe may be: it runs itself again as a
+// plain child with its streams, waits, and exits with that run's code.
 #include <windows.h>
 
 #include <cstdlib>
@@ -88,6 +90,29 @@ int wmain(int argc, wchar_t** argv) {
   DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
   here.assign(path, length);
   here.resize(here.find_last_of(L"\\/") + 1);
+
+  std::string launch;
+  if (readFile(L"launch", launch) &&
+      GetEnvironmentVariableW(L"HUSHMARK_STAND_IN_LAUNCHED", nullptr, 0) == 0) {
+    SetEnvironmentVariableW(L"HUSHMARK_STAND_IN_LAUNCHED", L"1");
+    std::wstring line = GetCommandLineW();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(path, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started)) {
+      ExitProcess(97);
+    }
+    CloseHandle(started.hThread);
+    WaitForSingleObject(started.hProcess, INFINITE);
+    DWORD code = 97;
+    GetExitCodeProcess(started.hProcess, &code);
+    ExitProcess(code);
+  }
 
   std::string log = std::to_string(argc - 1) + '\0';
   for (int i = 1; i < argc; ++i) log += wtf8(argv[i]) + '\0';

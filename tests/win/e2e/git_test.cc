@@ -165,24 +165,29 @@ TEST(WinRunner, NoGitOutlivesTheRun) {
   finish(running);
   EXPECT_FALSE(fileExists(lock)) << "after Ctrl-C";
 
-  StandInGit git;
-  git.excludeAt(git.dir() + "/missing");
-  git.set("update-index.outsize", std::to_string(stdoutCap + 1));
-  git.set("update-index.hang", "");
-  auto started = std::chrono::steady_clock::now();
-  expectRun(hushmark({"freeze", "a"}, git.options()), "", "hushmark: StreamTooLong\n", 1);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-  // Wine shows the stand-in's Windows path, which holds the directory's name.
-  const std::string marker = fs::path(git.dir()).filename().string();
-  ASSERT_FALSE(marker.empty());
-  EXPECT_TRUE(goneSoon(marker)) << "git still running";
+  // Run directly, and behind a launcher that runs the real git as its child.
+  for (bool launched : {false, true}) {
+    SCOPED_TRACE(launched ? "behind a launcher" : "directly");
+    StandInGit git;
+    if (launched) git.set("launch", "");
+    git.excludeAt(git.dir() + "/missing");
+    git.set("update-index.outsize", std::to_string(stdoutCap + 1));
+    git.set("update-index.hang", "");
+    auto started = std::chrono::steady_clock::now();
+    expectRun(hushmark({"freeze", "a"}, git.options()), "", "hushmark: StreamTooLong\n", 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    // Wine shows the stand-in's Windows path, which holds the directory's name.
+    const std::string marker = fs::path(git.dir()).filename().string();
+    ASSERT_FALSE(marker.empty());
+    EXPECT_TRUE(goneSoon(marker)) << "git still running";
 
-  git.set("rev-parse.hang", "");
-  RunResult killed =
-      run({"timeout", "-s", "KILL", "3", wineRunner(), hushmarkBinary(), "list"}, git.options());
-  // timeout ends itself with the same signal.
-  EXPECT_TRUE(killed.status == 137 || killed.signal == 9) << killed.status;
-  EXPECT_TRUE(goneSoon(marker)) << "git outlived a killed hushmark";
+    git.set("rev-parse.hang", "");
+    RunResult killed =
+        run({"timeout", "-s", "KILL", "3", wineRunner(), hushmarkBinary(), "list"}, git.options());
+    // timeout ends itself with the same signal.
+    EXPECT_TRUE(killed.status == 137 || killed.signal == 9) << killed.status;
+    EXPECT_TRUE(goneSoon(marker)) << "git outlived a killed hushmark";
+  }
 }
 
 // What git starts to outlive it (its file-system monitor daemon) goes on
