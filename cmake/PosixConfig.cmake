@@ -11,6 +11,29 @@ option(HUSHMARK_PORTABLE_POSIX "Use only the portable POSIX routes, even where e
 set(hushmark_posix_extras
   HUSHMARK_HAVE_PIPE2 HUSHMARK_HAVE_COPY_FILE_RANGE HUSHMARK_HAVE_F_SETPIPE_SZ
   HUSHMARK_HAVE_XATTR)
+
+# File offsets of 64 bits on every POSIX system, so that a 32-bit one opens,
+# sizes and refuses a file of 2 GiB or more as a 64-bit one does, and times
+# of 64 bits where the C library offers them (it allows them only with
+# 64-bit offsets). Everything built here (the program, the tests and the
+# GoogleTest built with them) shares the one layout of off_t and time_t,
+# and so do the checks below.
+if(NOT WIN32)
+  set(hushmark_large_files _FILE_OFFSET_BITS=64)
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_DEFINITIONS -D_FILE_OFFSET_BITS=64 -D_TIME_BITS=64)
+  check_cxx_source_compiles([=[
+    #include <sys/types.h>
+    #include <time.h>
+    static_assert(sizeof(time_t) >= 8);
+    int main() { return 0; }]=] HUSHMARK_HAVE_TIME_BITS_64)
+  if(HUSHMARK_HAVE_TIME_BITS_64)
+    list(APPEND hushmark_large_files _TIME_BITS=64)
+  endif()
+  add_compile_definitions(${hushmark_large_files})
+  list(TRANSFORM hushmark_large_files PREPEND -D OUTPUT_VARIABLE CMAKE_REQUIRED_DEFINITIONS)
+endif()
+
 if(WIN32 OR HUSHMARK_PORTABLE_POSIX)
   foreach(extra IN LISTS hushmark_posix_extras)
     set(${extra} 0)
@@ -50,5 +73,6 @@ foreach(extra IN LISTS hushmark_posix_extras)
     set(${extra} 0)
   endif()
 endforeach()
+unset(CMAKE_REQUIRED_DEFINITIONS)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/../src/posix_config.h.in
   ${CMAKE_CURRENT_BINARY_DIR}/generated/posix_config.h @ONLY)

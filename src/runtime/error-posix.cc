@@ -52,6 +52,8 @@ Error errorFromSystem(int code) {
       return Error::NotOpenForWriting;
     case EXDEV:
       return Error::CrossDevice;
+    case EOVERFLOW:
+      return Error::ValueTooLarge;
     case ENODEV:
     case ENXIO:
       return Error::NoDevice;

@@ -72,6 +72,8 @@ std::string_view errorName(Error error) {
       return "UnsupportedFileType";
     case Error::CrossDevice:
       return "CrossDevice";
+    case Error::ValueTooLarge:
+      return "ValueTooLarge";
     case Error::Unexpected:
       return "Unexpected";
   }

@@ -55,6 +55,9 @@ enum class Error : std::uint8_t {
   // A rename between two file systems, which the system cannot do in one
   // step.
   CrossDevice,
+  // A size or an offset that the system's types cannot hold (a file too
+  // large for a system without 64-bit file offsets).
+  ValueTooLarge,
   Unexpected,
 };
 

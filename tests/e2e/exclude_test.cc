@@ -390,6 +390,37 @@ TEST(ExcludeFileTest, FileOfSixteenMebibytesIsTooLong) {
   EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
 }
 
+// Sparse files of 2 GiB and more are refused as the 16 MiB one is, also
+// where the system's own file offsets are 32 bits: past what a signed one
+// holds, past what an unsigned one holds, and both. A size the file system
+// here cannot make is left out.
+TEST(ExcludeFileTest, FilesOfGibibytesAreTooLong) {
+  constexpr std::uint64_t gibibyte = std::uint64_t{1} << 30;
+  GitRepo repo;
+  int made = 0;
+  for (std::uint64_t size : {2 * gibibyte, 3 * gibibyte, 5 * gibibyte}) {
+    SCOPED_TRACE(std::to_string(size) + " bytes");
+    writeFile(repo.excludePath(), "last\n");
+    if (::truncate(repo.excludePath().c_str(), static_cast<off_t>(size)) != 0) {
+      std::cout << "no file of " << size << " bytes here: " << std::strerror(errno) << "\n";
+      continue;
+    }
+    ++made;
+    age(repo.excludePath());
+    Stamp before = stampOf(repo.excludePath());
+    const std::vector<std::vector<std::string>> runs{
+        {"hide", "last"}, {"hide", "new"}, {"unhide", "last"}, {"list"}};
+    for (const auto& args : runs) {
+      SCOPED_TRACE(args[0]);
+      expectFailure(repo.hushmark(args), "error: StreamTooLong\n");
+    }
+    expectUntouched(repo.excludePath(), before);
+    EXPECT_EQ(static_cast<std::uint64_t>(stampOf(repo.excludePath()).size), size);
+    EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
+  }
+  if (made == 0) GTEST_SKIP() << "the file system here makes no file of 2 GiB";
+}
+
 TEST(ExcludeFileTest, FailedRewriteKeepsOldContent) {
   // A file already in written form is copied as it is, any other rebuilt
   // line by line; both ways stop at the size limit.
