@@ -4,10 +4,13 @@
 // created, so that a sweep knows when N has passed the run's last
 // allocation. Covers the program's own malloc, calloc and realloc calls
 // (through the linker's --wrap) and every operator new. Before the process
-// ends by _Exit, which skips the leak check run at exit, the check is run.
+// ends by _Exit, which skips the leak check run at exit, the check is run
+// (in a build with the sanitizers; a plain build has no leak check).
 #include <fcntl.h>
-#include <sanitizer/lsan_interface.h>
 #include <unistd.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <cstddef>
 #include <cstdlib>
@@ -55,7 +58,9 @@ void* __wrap_realloc(void* pointer, std::size_t size) {
 }
 
 [[noreturn]] void __wrap__Exit(int status) {
+#if defined(__SANITIZE_ADDRESS__)
   __lsan_do_leak_check();
+#endif
   __real__Exit(status);
 }
 
