@@ -81,6 +81,10 @@ TEST(GitRunner, MissingGitIsFileNotFound) {
     options.env["PATH"] = emptyBin.path();
     options.beforeExec = startClean;
     RunResult result = hushmark(args, options);
+    if (result.err == "hushmark: git command failed\n" && !spawnOfMissingProgramFails()) {
+      GTEST_SKIP() << "the start of a missing git is reported as a success here, and the "
+                      "program sees only git's 127 (an emulator's fault)";
+    }
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "hushmark: FileNotFound\n");
     EXPECT_EQ(result.status, 1);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -259,6 +260,21 @@ void GitRepo::commitFiles(const std::vector<std::string>& names) const {
   }
   git(add);
   git({"commit", "-q", "-m", "files"});
+}
+
+bool spawnOfMissingProgramFails() {
+  static const bool fails = [] {
+    TempDir dir;
+    std::string absent = dir / "absent";
+    char* argv[] = {absent.data(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, absent.c_str(), nullptr, nullptr, argv, environ) != 0) return true;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return false;
+  }();
+  return fails;
 }
 
 bool fileExists(const std::string& path) {

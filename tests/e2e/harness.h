@@ -111,6 +111,13 @@ void writeFile(const std::string& path, const std::string& content);
 // Writes an executable shell script.
 void writeScript(const std::string& path, const std::string& content);
 
+// Whether starting a program that does not exist with posix_spawn fails,
+// as it does on every system. Under qemu-user (7.2) the start reports
+// success and the child exits 127: a case that can only hold where that
+// failure is seen asks this probe, and is skipped only when it shows the
+// emulator's fault.
+bool spawnOfMissingProgramFails();
+
 // The words of every call in a stand-in git's log, in call order: each call
 // is its word count, then its words, every field ended by a NUL.
 std::vector<std::vector<std::string>> readCallLog(const std::string& path);

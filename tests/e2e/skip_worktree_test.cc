@@ -227,7 +227,12 @@ TEST(SkipWorktree, TooManyPathsForOneGitRun) {
     std::size_t middle = (low + high) / 2;
     (withPaths(middle).status == 127 ? high : low) = middle;
   }
-  expectFailure(withPaths(low), "hushmark: ArgumentListTooLong\n");
+  RunResult result = withPaths(low);
+  if (result.err == "hushmark: git command failed\n" && !spawnOfMissingProgramFails()) {
+    GTEST_SKIP() << "a start that the system refuses is reported as a success here, and the "
+                    "program sees only git's 127 (an emulator's fault)";
+  }
+  expectFailure(result, "hushmark: ArgumentListTooLong\n");
 }
 
 // The words git receives, recorded by a stand-in that writes each one
