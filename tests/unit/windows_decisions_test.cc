@@ -1,10 +1,12 @@
 // What the Windows build makes of the system's answers where Wine cannot
-// give them: a file's identity on ReFS, the lock's name for such an
-// identity.
+// give them: a file's identity on ReFS, a symbolic link's stored names,
+// the lock's name for such an identity.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "runtime/lock_name.h"
 #include "runtime/windows_file_data.h"
@@ -27,6 +29,70 @@ TEST(WindowsFileId, IdentityFromFileIdInfo) {
   id[15] = 0x80;
   EXPECT_EQ(identityFromFileId(7, id, index), (FileIdentity{7, 0xa72a7f, 0x8000000000000001}));
   EXPECT_EQ(identityFromFileId(std::nullopt, id, index), index);
+}
+
+// The reparse data of a symbolic link: tag, lengths, flags, then the
+// substitute name and the print name.
+std::vector<unsigned char> linkData(std::u16string_view substitute, std::u16string_view print,
+                                    std::uint32_t flags, std::uint32_t tag = 0xA000000C) {
+  std::vector<unsigned char> data;
+  auto put = [&](std::uint64_t value, int bytes) {
+    for (int at = 0; at < bytes; ++at)
+      data.push_back(static_cast<unsigned char>(value >> (8 * at)));
+  };
+  std::size_t names = 2 * (substitute.size() + print.size());
+  put(tag, 4);
+  put(12 + names, 2);
+  put(0, 2);
+  put(0, 2);
+  put(2 * substitute.size(), 2);
+  put(2 * substitute.size(), 2);
+  put(2 * print.size(), 2);
+  put(flags, 4);
+  for (std::u16string_view name : {substitute, print}) {
+    for (char16_t unit : name) put(unit, 2);
+  }
+  return data;
+}
+
+TEST(WindowsSymbolicLink, TargetIsTheSubstituteName) {
+  struct Case {
+    const char* what;
+    std::vector<unsigned char> data;
+    std::optional<std::string> target;
+  };
+  const std::vector<Case> cases = {
+      {"drive path", linkData(u"\\??\\C:\\repo\\exclude", u"C:\\repo\\exclude", 0),
+       "C:\\repo\\exclude"},
+      {"empty print name", linkData(u"\\??\\D:\\x", u"", 0), "D:\\x"},
+      {"print name elsewhere", linkData(u"\\??\\D:\\real", u"C:\\shown", 0), "D:\\real"},
+      {"share", linkData(u"\\??\\UNC\\server\\share\\x", u"\\\\server\\share\\x", 0),
+       "\\\\server\\share\\x"},
+      {"volume", linkData(u"\\??\\Volume{1}\\x", u"", 0), "\\\\?\\Volume{1}\\x"},
+      {"relative", linkData(u"..\\real\\exclude", u"..\\real\\exclude", 1), "..\\real\\exclude"},
+      {"relative, empty print name", linkData(u"real", u"", 1), "real"},
+      {"non-ASCII", linkData(u"\\??\\C:\\caf\u00e9", u"", 0), "C:\\caf\xc3\xa9"},
+      {"no substitute name", linkData(u"", u"C:\\shown", 0), std::nullopt},
+      {"a junction", linkData(u"\\??\\C:\\x", u"", 0, 0xA0000003), std::nullopt},
+      {"too short", std::vector<unsigned char>(19), std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto target = symbolicLinkTarget(c.data);
+    ASSERT_TRUE(target);
+    if (!c.target) {
+      EXPECT_FALSE(*target);
+      continue;
+    }
+    ASSERT_TRUE(*target);
+    EXPECT_EQ((*target)->view(), *c.target);
+  }
+  // A name that runs past the data is no link.
+  std::vector<unsigned char> cut = linkData(u"\\??\\C:\\x", u"", 0);
+  cut.pop_back();
+  auto target = symbolicLinkTarget(cut);
+  ASSERT_TRUE(target);
+  EXPECT_FALSE(*target);
 }
 
 TEST(WindowsLockName, HoldsTheWholeIdentity) {
