@@ -2,7 +2,7 @@
 // what a Linux harness cannot hand a Windows program through Wine:
 //
 //   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout]
-//            [--hold FILE | --hold-writable FILE]
+//            [--hold FILE | --hold-writable FILE | --hold-for MILLISECONDS FILE]
 //            PROGRAM TAIL
 //
 // The program's command line is PROGRAM in double quotes, a blank and TAIL,
@@ -13,8 +13,9 @@
 // reading end is closed; with --nowait-stdout it is a small pipe in
 // non-blocking mode that the launcher starts reading only after a while and
 // copies to its own standard output; with --hold the launcher keeps FILE
-// open, sharing it with nobody, while the program runs. The launcher's exit code is the program's,
-// or 255 when it cannot run it.
+// open, sharing it with nobody, while the program runs (with --hold-for,
+// only for that long after starting it). The launcher's exit code is the
+// program's, or 255 when it cannot run it.
 #include <windows.h>
 
 #include <cwchar>
@@ -56,6 +57,7 @@ int wmain(int argc, wchar_t** argv) {
   bool nowaitStdout = false;
   const wchar_t* held = nullptr;
   DWORD heldShare = 0;
+  DWORD heldFor = INFINITE;
   int next = 1;
   for (; next < argc; ++next) {
     if (std::wcscmp(argv[next], L"--stderr-pipe") == 0 && next + 1 < argc) {
@@ -69,6 +71,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (std::wcscmp(argv[next], L"--hold-writable") == 0 && next + 1 < argc) {
       held = argv[++next];
       heldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    } else if (std::wcscmp(argv[next], L"--hold-for") == 0 && next + 2 < argc) {
+      heldFor = static_cast<DWORD>(std::wcstoul(argv[++next], nullptr, 10));
+      held = argv[++next];
     } else {
       break;
     }
@@ -116,9 +121,11 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  if (held != nullptr && ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, heldShare, nullptr,
-                                       OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
-    return failed("holding the file");
+  HANDLE heldFile = INVALID_HANDLE_VALUE;
+  if (held != nullptr) {
+    heldFile = ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, heldShare, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+    if (heldFile == INVALID_HANDLE_VALUE) return failed("holding the file");
   }
 
   PROCESS_INFORMATION process{};
@@ -127,6 +134,10 @@ int wmain(int argc, wchar_t** argv) {
     return failed("CreateProcessW");
   }
   ::CloseHandle(process.hThread);
+  if (heldFor != INFINITE) {
+    ::Sleep(heldFor);
+    ::CloseHandle(heldFile);
+  }
   if (pipeName != nullptr) {
     // Only the child holds the writing end now: the reads end with its exit.
     ::CloseHandle(startup.hStdError);
