@@ -40,10 +40,18 @@ class SharedByUsers {
 };
 
 // Opens the mutex of that name, or creates it when no process has it.
+// nullptr otherwise, with the system's error: ERROR_ACCESS_DENIED where the
+// namespace takes no new object from this user; ERROR_INVALID_HANDLE where
+// the name is held by something that cannot serve as this lock (an object
+// of another kind, or a mutex whose access list shuts this user out).
 HANDLE openOrCreate(const char16_t* text, SECURITY_ATTRIBUTES* security) {
   const auto* name = reinterpret_cast<const wchar_t*>(text);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (HANDLE mutex = ::OpenMutexW(lockAccess, FALSE, name)) return mutex;
+    if (::GetLastError() == ERROR_ACCESS_DENIED) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
     if (HANDLE mutex = ::CreateMutexW(security, FALSE, name)) return mutex;
     // Made by another process between the two calls, with no more access
     // than the open asks for.
@@ -79,8 +87,11 @@ Result<std::optional<LockTarget>> openLock(std::string_view path) {
     mutex = openOrCreate(local.get(), security.get());
   }
   if (mutex == nullptr) {
-    if (::GetLastError() == ERROR_ACCESS_DENIED) return LockTarget();
-    return fail(errorFromSystem(static_cast<int>(::GetLastError())));
+    DWORD code = ::GetLastError();
+    if (code == ERROR_ACCESS_DENIED) return LockTarget();
+    // Another process keeps the lock from being taken.
+    if (code == ERROR_INVALID_HANDLE) return fail(Error::ExcludeFileLocked);
+    return fail(errorFromSystem(static_cast<int>(code)));
   }
   return LockTarget{LockHandle(mutex), (*status)->identity, true};
 }

@@ -121,5 +121,23 @@ TEST(WindowsLauncher, FileHeldElsewhereIsASharingViolation) {
   }
 }
 
+// Another process holds the name of a lock with an object of another kind:
+// the lock is taken, by whoever it is, and the file stays as it is.
+TEST(WindowsLauncher, LockNameTakenByAnEventIsALockedFile) {
+  StandInGit git;
+  std::string exclude = git.dir() + "/info/exclude";
+  git.excludeAt(exclude);
+  std::filesystem::create_directories(git.dir() + "/info");
+  writeFile(exclude, "a\n");
+  for (const std::string& taken : {exclude, git.dir() + "/info"}) {
+    SCOPED_TRACE(taken);
+    RunResult result = launch({"--lock-name-taken", windowsPath(taken)}, "hide b", git.options());
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "error: ExcludeFileLocked\n");
+    EXPECT_EQ(result.status, 1);
+  }
+  EXPECT_EQ(readFile(exclude), "a\n");
+}
+
 }  // namespace
 }  // namespace hushmark::test
