@@ -1,6 +1,6 @@
 // What the Windows build makes of the system's answers where Wine cannot
 // give them: a file's identity on ReFS, a symbolic link's stored names,
-// the lock's name for such an identity.
+// the lock's name for such an identity, the time a closing console allows.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/console_close.h"
 #include "runtime/lock_name.h"
 #include "runtime/windows_file_data.h"
 
@@ -103,6 +104,26 @@ TEST(WindowsLockName, HoldsTheWholeIdentity) {
             u"0000000000a72a7f");
   EXPECT_EQ(name.get()[name.view().size()], u'\0');
   EXPECT_EQ(LockName(u"Local\\", FileIdentity{}).view().size(), 6u + 14 + 48);
+}
+
+// The handling of a closing console, with primitives that take all the
+// time they are allowed: it ends git even when the rewrite does not finish,
+// and stays well inside the time Windows gives.
+TEST(ConsoleClose, EndsWithinTheSystemsLimit) {
+  int spent = 0;
+  std::vector<std::string> steps;
+  handleConsoleClose(
+      [&](int milliseconds) {
+        steps.push_back("wait for the rewrite");
+        spent += milliseconds;
+      },
+      [&](int milliseconds) {
+        steps.push_back("end git");
+        spent += milliseconds;
+      });
+  EXPECT_EQ(steps, (std::vector<std::string>{"wait for the rewrite", "end git"}));
+  EXPECT_LE(spent, consoleCloseBudgetMilliseconds);
+  EXPECT_LE(consoleCloseBudgetMilliseconds, consoleCloseLimitMilliseconds - 1000);
 }
 
 }  // namespace
