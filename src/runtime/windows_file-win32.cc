@@ -65,7 +65,8 @@ Result<File> openFile(std::string_view path, DWORD access, DWORD share, DWORD di
   // Virus scanners, indexers and sync tools open a file for a moment and
   // share it with nobody meanwhile: such an open is tried again, at growing
   // intervals, for a while (well inside the time a run waits for the
-  // exclude file's lock) before the refusal counts.
+  // exclude file's lock) before the refusal counts, as a sharing violation
+  // whichever of the two the system named.
   const ULONGLONG deadline = ::GetTickCount64() + heldFileRetryMilliseconds;
   for (DWORD pause = 1;; pause = pause < 32 ? pause * 2 : pause) {
     HANDLE handle =
@@ -73,7 +74,8 @@ Result<File> openFile(std::string_view path, DWORD access, DWORD share, DWORD di
     if (handle != INVALID_HANDLE_VALUE) return File(handle);
     DWORD code = ::GetLastError();
     bool held = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
-    if (!held || ::GetTickCount64() >= deadline) return fail(fileError(code, path));
+    if (!held) return fail(fileError(code, path));
+    if (::GetTickCount64() >= deadline) return fail(Error::SharingViolation);
     ::Sleep(pause);
   }
 }
