@@ -64,7 +64,10 @@ enum class FileKind : std::uint8_t { Regular, Directory, Device, Pipe };
 // reaches it.
 struct FileIdentity {
   std::uint64_t volume = 0;
+  // The file's number on its volume: 128 bits on Windows, where ReFS
+  // numbers files beyond 64 bits; `indexHigh` is 0 elsewhere.
   std::uint64_t index = 0;
+  std::uint64_t indexHigh = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 
