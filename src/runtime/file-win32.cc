@@ -8,6 +8,8 @@
 
 namespace hushmark {
 
+const bool windowsFilePaths = true;
+
 namespace {
 
 std::unexpected<Error> failFromLastError() {

@@ -71,10 +71,11 @@ TEST(CommandLineTest, BatchWordsKeepCmdOperatorsAndVariablesInert) {
 std::vector<std::string> candidates(std::string_view path, std::string_view extensions,
                                     std::size_t stopAfter = 100) {
   std::vector<std::string> seen;
-  bool found = searchProgram<char>("git", path, extensions, [&](const std::string& candidate) {
-    seen.push_back(candidate);
-    return seen.size() == stopAfter;
-  });
+  bool found = searchProgram<char>(windowsSearch, "git", path, extensions,
+                                   [&](const std::string& candidate) {
+                                     seen.push_back(candidate);
+                                     return seen.size() == stopAfter;
+                                   });
   EXPECT_EQ(found, seen.size() == stopAfter);
   return seen;
 }
