@@ -9,6 +9,8 @@
 
 namespace hushmark {
 
+const bool windowsFilePaths = true;
+
 namespace {
 
 std::unexpected<Error> failFromLastError() {

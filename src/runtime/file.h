@@ -17,6 +17,10 @@
 
 namespace hushmark {
 
+// Whether the file calls take Windows paths, in which a path that begins
+// with a single "/" is relative to the current drive's root.
+extern const bool windowsFilePaths;
+
 // An open file, closed when the object goes. A failure to close is not
 // reported, unless the file is closed with closeFile.
 class File {
