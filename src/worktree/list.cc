@@ -58,7 +58,7 @@ Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent) {
   ExcludeLineIterator lines(excludeContent.substr(leadingByteOrderMark(excludeContent).size()));
   while (auto line = lines.next()) {
     if (!isPatternLine(*line)) continue;
-    if (auto added = appendTagged(out, "hide\t", *line); !added) return added;
+    if (auto added = appendTagged(out, "hide\t", lineAsRead(*line)); !added) return added;
   }
   return {};
 }

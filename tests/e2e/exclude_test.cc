@@ -125,6 +125,12 @@ void PrintTo(const EditRow& row, std::ostream* os) {
 
 const std::string bom = "\xEF\xBB\xBF";
 
+// A string with NUL bytes inside.
+template <std::size_t N>
+std::string nul(const char (&bytes)[N]) {
+  return std::string(bytes, N - 1);
+}
+
 const EditRow editRows[] = {
     {"HideIntoMissingInfo", "hide", std::nullopt, true, {"a"}, After::Holds, "a\n"},
     {"HideAfterLineWithoutLf", "hide", "a", false, {"b"}, After::Holds, "a\nb\n"},
@@ -178,6 +184,10 @@ const EditRow editRows[] = {
      {"t\\  ", "u\\\\ "},
      After::Holds,
      "t\\ \nu\\\\\n"},
+    // Git reads a line only up to its first NUL; a rewrite keeps the rest.
+    {"HidePresentBeforeNul", "hide", nul("a \0b\n"), false, {"a"}, After::NotRewritten, ""},
+    {"HideKeepsNulLine", "hide", nul("a\0b\r\n"), false, {"x"}, After::Holds, nul("a\0b\nx\n")},
+    {"UnhideNulLine", "unhide", nul("a\0b\nc\n"), false, {"a"}, After::Holds, "c\n", "a"},
     {"UnhideEscapedTrailingBlank",
      "unhide",
      "t\\ \nt\\\n",
