@@ -66,12 +66,15 @@ int inodeFlagsAt(const char* path, int openFlags) {
 // whose root is not the file system's root and whose mount point is this
 // very file. Each line: mount id, parent id, major:minor, root, mount point
 // (blanks and backslashes written as octal escapes), then more.
-bool listedAsMount(const struct stat& file) {
+Result<bool> listedAsMount(const struct stat& file) {
   int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   ByteBuffer table;
   for (;;) {
-    if (!table.reserveExtra(16 * 1024)) break;
+    if (auto reserved = table.reserveExtra(16 * 1024); !reserved) {
+      ::close(fd);
+      return fail(reserved.error());
+    }
     ssize_t got = ::read(fd, table.spare(), table.spareSize());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
@@ -103,9 +106,9 @@ bool listedAsMount(const struct stat& file) {
                               (fields[4][i + 3] - '0'));
         i += 3;
       }
-      if (!point.append(c)) return false;
+      if (auto added = point.append(c); !added) return fail(added.error());
     }
-    if (!point.append('\0')) return false;
+    if (auto added = point.append('\0'); !added) return fail(added.error());
     struct stat info;
     if (::stat(point.data(), &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == file.st_dev &&
         info.st_ino == file.st_ino) {
@@ -259,11 +262,12 @@ Result<bool> sameProtection(std::string_view a, const File& b) {
 #endif
 }
 
-bool isMountedFile(std::string_view path) {
+Result<bool> isMountedFile(std::string_view path) {
   auto cpath = cPath(path);
+  if (!cpath) return fail(cpath.error());
   std::string_view directory = directoryPart(path);
   auto cdirectory = cPath(directory.empty() ? std::string_view(".") : directory);
-  if (!cpath || !cdirectory) return false;
+  if (!cdirectory) return fail(cdirectory.error());
   struct stat file;
   struct stat parent;
   if (::stat(cpath->data(), &file) != 0 || ::stat(cdirectory->data(), &parent) != 0) return false;
@@ -281,10 +285,10 @@ bool isMountedFile(std::string_view path) {
   return listedAsMount(file);
 }
 
-bool directoryKeepsNames(std::string_view directory) {
+Result<bool> directoryKeepsNames(std::string_view directory) {
 #if HUSHMARK_HAVE_INODE_FLAGS
   auto cdirectory = cPath(directory.empty() ? std::string_view(".") : directory);
-  if (!cdirectory) return false;
+  if (!cdirectory) return fail(cdirectory.error());
   return (inodeFlagsAt(cdirectory->data(), O_RDONLY | O_DIRECTORY) &
           (FS_APPEND_FL | FS_IMMUTABLE_FL)) != 0;
 #else

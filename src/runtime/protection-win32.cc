@@ -23,11 +23,11 @@ Result<bool> sameProtection(std::string_view, const File&) {
 }
 
 // An existing file is always written in place here.
-bool isMountedFile(std::string_view) {
+Result<bool> isMountedFile(std::string_view) {
   return false;
 }
 
-bool directoryKeepsNames(std::string_view) {
+Result<bool> directoryKeepsNames(std::string_view) {
   return false;
 }
 

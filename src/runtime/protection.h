@@ -27,11 +27,11 @@ Result<bool> sameProtection(std::string_view a, const File& b);
 // a mount point (its mount differs from its directory's, as with a bind
 // mount on its name), or it is mounted on another name as well. A new file
 // renamed into its place would not be the file that other name shows.
-bool isMountedFile(std::string_view path);
+Result<bool> isMountedFile(std::string_view path);
 
 // Whether the directory keeps every name made in it (append-only or
 // immutable): a temporary file made there could never be removed again.
-bool directoryKeepsNames(std::string_view directory);
+Result<bool> directoryKeepsNames(std::string_view directory);
 
 // Whether this user may write to the file itself (its own protection; the
 // directory's does not count).

@@ -340,10 +340,15 @@ Status replaceRegularFile(std::string_view target, const FileStatus& status, con
   // A new file would leave the file's other names (hard links, mounts)
   // with the old content, would not be protected as the old one was, or
   // would stay behind in a directory that keeps every name.
-  if (status.links > 1 || !newFileCanTakeProtection() || isMountedFile(target) ||
-      directoryKeepsNames(directoryPart(target))) {
-    return rewriteInPlace(target, status.identity, kept, pieces);
+  bool inPlace = status.links > 1 || !newFileCanTakeProtection();
+  if (!inPlace) {
+    auto mounted = isMountedFile(target);
+    if (!mounted) return fail(mounted.error());
+    auto keeps = *mounted ? Result<bool>(false) : directoryKeepsNames(directoryPart(target));
+    if (!keeps) return fail(keeps.error());
+    inPlace = *mounted || *keeps;
   }
+  if (inPlace) return rewriteInPlace(target, status.identity, kept, pieces);
 
   auto temp = Temporary::create(target, read.directoryLocked);
   if (!temp) {
