@@ -59,21 +59,31 @@ inline std::string_view lineAsRead(std::string_view line) {
   return line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
 }
 
-// The pattern Git reads from a line: what it reads of the line less the
-// trailing spaces, except that a space escaped by a backslash stays, and
-// ends the trim.
-inline std::string_view patternOfLine(std::string_view line) {
-  line = lineAsRead(line);
-  if (!line.ends_with(' ')) return line;  // nearly every line: kept cheap
-  std::size_t end = line.size() - 1;
-  while (end > 0 && line[end - 1] == ' ') --end;
-  return line.substr(0, endsInEscape(line.substr(0, end)) ? end + 1 : end);
+// Whether NUL bytes stand anywhere in `bytes`: where none does, every line
+// is read whole, and the search per line can be spared.
+inline bool holdsNul(std::string_view bytes) {
+  return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
 }
 
-// Whether Git takes a line as a pattern: a line whose first byte is `#` is a
-// comment, and one whose pattern is empty is blank.
-inline bool isPatternLine(std::string_view line) {
-  return !line.starts_with('#') && !patternOfLine(line).empty();
+// The pattern of what Git reads of a line (see lineAsRead): those bytes less
+// the trailing spaces, except that a space escaped by a backslash stays, and
+// ends the trim.
+inline std::string_view patternOfReadLine(std::string_view read) {
+  if (!read.ends_with(' ')) return read;  // nearly every line: kept cheap
+  std::size_t end = read.size() - 1;
+  while (end > 0 && read[end - 1] == ' ') --end;
+  return read.substr(0, endsInEscape(read.substr(0, end)) ? end + 1 : end);
+}
+
+// The pattern Git reads from a line.
+inline std::string_view patternOfLine(std::string_view line) {
+  return patternOfReadLine(lineAsRead(line));
+}
+
+// Whether Git takes what it reads of a line as a pattern: a line whose
+// first byte is `#` is a comment, and one whose pattern is empty is blank.
+inline bool isPatternLine(std::string_view read) {
+  return !read.starts_with('#') && !patternOfReadLine(read).empty();
 }
 
 }  // namespace hushmark

@@ -152,10 +152,11 @@ std::optional<std::size_t> PresenceScan::find(std::string_view line) const {
 
 void PresenceScan::scanByLine(std::string_view lines) {
   ExcludeLineIterator iterator(lines);
+  const bool nuls = holdsNul(lines);
   while (missing_ > 0) {
     auto line = iterator.next();
     if (!line) return;
-    if (auto found = find(patternOfLine(*line))) markPresent(*found);
+    if (auto found = find(patternOfReadLine(nuls ? lineAsRead(*line) : *line))) markPresent(*found);
   }
 }
 
