@@ -54,6 +54,7 @@ inline bool endsInEscape(std::string_view text) {
 
 // What Git reads of a line: the bytes before its first NUL.
 inline std::string_view lineAsRead(std::string_view line) {
+  if (line.empty()) return line;
   const void* nul = std::memchr(line.data(), '\0', line.size());
   if (nul == nullptr) return line;
   return line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
@@ -62,7 +63,7 @@ inline std::string_view lineAsRead(std::string_view line) {
 // Whether NUL bytes stand anywhere in `bytes`: where none does, every line
 // is read whole, and the search per line can be spared.
 inline bool holdsNul(std::string_view bytes) {
-  return std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
+  return !bytes.empty() && std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
 }
 
 // The pattern of what Git reads of a line (see lineAsRead): those bytes less

@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,46 @@ std::vector<std::string> patternsOf(std::string content) {
     if (!line.empty()) patterns.push_back(line);
   }
   return patterns;
+}
+
+// The calls of a traced run in order: each one's name, and which call of
+// that name it is, as strace's `when=` counts them.
+struct Call {
+  std::string name;
+  int occurrence;
+  std::string line;
+};
+
+std::vector<Call> callsIn(const std::string& log) {
+  std::vector<Call> calls;
+  std::map<std::string, int> seen;
+  std::istringstream lines(readFile(log));
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t paren = line.find('(');
+    if (line.starts_with("---") || line.starts_with("+++") || paren == std::string::npos) continue;
+    std::string name = line.substr(0, paren);
+    calls.push_back({name, ++seen[name], line});
+  }
+  return calls;
+}
+
+// strace running the program with `args`, `options` first.
+std::vector<std::string> underStrace(std::vector<std::string> options,
+                                     const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"strace", "-qq"};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back(hushmarkBinary());
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+std::vector<std::string> namesIn(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 enum class Route { Rename, HardLink, ReadOnlyDirectory, NewFile };
@@ -116,71 +157,46 @@ TEST_P(CrashPointTest, EveryKillLeavesOldOrNewPatterns) {
   if (row.route == Route::ReadOnlyDirectory) options.beforeExec = dropOverrides;
   TempDir logs;
   const std::string log = logs / "trace";
-  std::vector<std::string> argv{"strace", "-qq", "-o", log, hushmarkBinary()};
-  argv.insert(argv.end(), row.args.begin(), row.args.end());
 
   // Every call of a whole run, and from which one on to kill.
   prepare();
-  RunResult traced = run(argv, options);
+  RunResult traced = run(underStrace({"-o", log}, row.args), options);
   if (traced.status == 125) GTEST_SKIP() << "cannot drop capabilities here";
   if (traced.status != 0 && !fileExists(log)) GTEST_SKIP() << "no strace here: " << traced.err;
   ASSERT_EQ(traced.status, 0) << traced.err;
   ASSERT_EQ(patternsOf(readFile(exclude)), patternsOf(row.after));
-  std::vector<std::pair<std::string, int>> points;
-  std::map<std::string, int> seen;
-  bool reached = false;
-  std::string calls = readFile(log);
-  for (std::size_t start = 0, end; (end = calls.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    std::string line = calls.substr(start, end - start);
-    std::size_t paren = line.find('(');
-    if (line.starts_with("---") || line.starts_with("+++") || paren == std::string::npos) continue;
-    std::string name = line.substr(0, paren);
-    int occurrence = ++seen[name];
-    reached = reached || line.find("/info") != std::string::npos;
-    if (reached) points.emplace_back(name, occurrence);
-  }
-  ASSERT_FALSE(points.empty()) << calls;
+  std::vector<Call> points = callsIn(log);
+  auto first = std::find_if(points.begin(), points.end(), [](const Call& call) {
+    return call.line.find("/info") != std::string::npos;
+  });
+  points.erase(points.begin(), first);
+  ASSERT_FALSE(points.empty());
 
   const std::vector<std::string> oldPatterns = patternsOf(row.before.value_or(""));
   const std::vector<std::string> newPatterns = patternsOf(row.after);
   int killed = 0;
-  for (const auto& [name, occurrence] : points) {
-    SCOPED_TRACE(name + " #" + std::to_string(occurrence));
+  for (const Call& point : points) {
+    SCOPED_TRACE(point.line);
     prepare();
-    std::vector<std::string> inject{
-        "strace",
-        "-qq",
-        "-o",
-        "/dev/null",
-        "-e",
-        "inject=" + name + ":signal=SIGKILL:when=" + std::to_string(occurrence),
-        hushmarkBinary()};
-    inject.insert(inject.end(), row.args.begin(), row.args.end());
-    RunResult result = run(inject, options);
+    RunResult result = run(
+        underStrace(
+            {"-o", "/dev/null", "-e",
+             "inject=" + point.name + ":signal=SIGKILL:when=" + std::to_string(point.occurrence)},
+            row.args),
+        options);
     killed += result.status != 0;
     std::string content = fileExists(exclude) ? readFile(exclude) : "";
     std::vector<std::string> read = patternsOf(content);
     EXPECT_TRUE(read == oldPatterns || read == newPatterns) << testing::PrintToString(content);
 
-    RunResult again = run(
-        [&] {
-          std::vector<std::string> plain{hushmarkBinary()};
-          plain.insert(plain.end(), row.args.begin(), row.args.end());
-          return plain;
-        }(),
-        options);
-    EXPECT_EQ(again.status, 0) << again.err;
+    std::vector<std::string> again{hushmarkBinary()};
+    again.insert(again.end(), row.args.begin(), row.args.end());
+    expectSilentSuccess(run(again, options));
     EXPECT_EQ(patternsOf(readFile(exclude)), newPatterns);
     if (row.route == Route::HardLink) {
       EXPECT_EQ(readFile(other), readFile(exclude));
     }
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(info)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, std::vector<std::string>{"exclude"});
+    EXPECT_EQ(namesIn(info), std::vector<std::string>{"exclude"});
   }
   std::cout << "[ " << points.size() << " kill points, " << killed << " runs killed ]\n";
 }
@@ -250,35 +266,22 @@ TEST_P(WindowTest, RunWritesOnlyWhatItRead) {
   RunOptions options = at(repo.path(), {{"ASAN_OPTIONS", "detect_leaks=0"}});
   TempDir logs;
   const std::string log = logs / "trace";
-  RunResult traced = run({"strace", "-qq", "-o", log, hushmarkBinary(), "hide", "b"}, options);
+  RunResult traced = run(underStrace({"-o", log}, {"hide", "b"}), options);
   if (traced.status != 0 && !fileExists(log)) GTEST_SKIP() << "no strace here: " << traced.err;
   ASSERT_EQ(traced.status, 0) << traced.err;
-  std::string held;
-  int occurrence = 0;
-  std::map<std::string, int> seen;
-  std::string calls = readFile(log);
-  for (std::size_t start = 0, end; (end = calls.find('\n', start)) != std::string::npos;
-       start = end + 1) {
-    std::string line = calls.substr(start, end - start);
-    std::size_t paren = line.find('(');
-    if (line.starts_with("---") || paren == std::string::npos) continue;
-    std::string name = line.substr(0, paren);
-    int n = ++seen[name];
-    if (line.find(row.heldAt) != std::string::npos) {
-      held = name;
-      occurrence = n;
-      break;
-    }
-  }
-  ASSERT_NE(occurrence, 0) << calls;
+  std::vector<Call> calls = callsIn(log);
+  auto held = std::find_if(calls.begin(), calls.end(), [&](const Call& call) {
+    return call.line.find(row.heldAt) != std::string::npos;
+  });
+  ASSERT_NE(held, calls.end());
 
   fs::remove(repo.excludePath());
   if (row.before) writeFile(repo.excludePath(), *row.before);
-  StartedRun running =
-      start({"strace", "-qq", "-o", "/dev/null", "-e",
-             "inject=" + held + ":delay_enter=2000000:when=" + std::to_string(occurrence),
-             hushmarkBinary(), "hide", "b"},
-            options);
+  StartedRun running = start(underStrace({"-o", "/dev/null", "-e",
+                                          "inject=" + held->name + ":delay_enter=2000000:when=" +
+                                              std::to_string(held->occurrence)},
+                                         {"hide", "b"}),
+                             options);
   ::usleep(1000000);
   row.meanwhile(info);
   RunResult result = finish(running);
@@ -287,11 +290,7 @@ TEST_P(WindowTest, RunWritesOnlyWhatItRead) {
   struct stat status {};
   ASSERT_EQ(::stat(repo.excludePath().c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 07777, row.mode);
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(info)) {
-    names.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(names, std::vector<std::string>{"exclude"});
+  EXPECT_EQ(namesIn(info), std::vector<std::string>{"exclude"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WindowTest, ::testing::ValuesIn(windowRows),
