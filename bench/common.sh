@@ -28,18 +28,6 @@ export GIT_CONFIG_NOSYSTEM=1 GIT_CONFIG_GLOBAL=/dev/null
 export GIT_AUTHOR_NAME=bench GIT_AUTHOR_EMAIL=bench@example.invalid
 export GIT_COMMITTER_NAME=bench GIT_COMMITTER_EMAIL=bench@example.invalid
 
-# ratio JSON NAME_A NAME_B: median time of command A over median time of
-# command B (a median, not a mean: a run that the machine slowed down now
-# and then does not shift it).
-ratio() {
-  python3 - "$@" <<'PY'
-import json, sys
-results = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
-a, b = results[sys.argv[2]], results[sys.argv[3]]
-print(f"{a['median'] / b['median']:.3f}")
-PY
-}
-
 # interleaved PREFIX ROUNDS RUNS NAME COMMAND [NAME COMMAND...]: hyperfine
 # ROUNDS times over all the commands, their order rotated from round to
 # round, so that drift of the machine falls on all alike. Each round's

@@ -10,7 +10,7 @@
 option(HUSHMARK_PORTABLE_POSIX "Use only the portable POSIX routes, even where extras exist" OFF)
 set(hushmark_posix_extras
   HUSHMARK_HAVE_PIPE2 HUSHMARK_HAVE_COPY_FILE_RANGE HUSHMARK_HAVE_F_SETPIPE_SZ
-  HUSHMARK_HAVE_XATTR)
+  HUSHMARK_HAVE_XATTR HUSHMARK_HAVE_INODE_FLAGS HUSHMARK_HAVE_STATX_MOUNT)
 
 # File offsets of 64 bits on every POSIX system, so that a 32-bit one opens,
 # sizes and refuses a file of 2 GiB or more as a 64-bit one does, and times
@@ -65,6 +65,22 @@ else()
       return list == nullptr || get == nullptr || fget == nullptr || flist == nullptr ||
              fset == nullptr;
     }]=] HUSHMARK_HAVE_XATTR)
+  check_cxx_source_compiles([=[
+    #include <linux/fs.h>
+    #include <sys/ioctl.h>
+    int main() {
+      int flags = 0;
+      return ioctl(0, FS_IOC_GETFLAGS, &flags) + ioctl(0, FS_IOC_SETFLAGS, &flags) +
+             (FS_NODUMP_FL | FS_NOATIME_FL | FS_APPEND_FL | FS_IMMUTABLE_FL);
+    }]=] HUSHMARK_HAVE_INODE_FLAGS)
+  check_cxx_source_compiles([=[
+    #include <fcntl.h>
+    #include <sys/stat.h>
+    int main() {
+      struct statx info;
+      int got = statx(AT_FDCWD, ".", 0, STATX_MNT_ID, &info);
+      return got + static_cast<int>(info.stx_mnt_id);
+    }]=] HUSHMARK_HAVE_STATX_MOUNT)
 endif()
 foreach(extra IN LISTS hushmark_posix_extras)
   if(${extra})

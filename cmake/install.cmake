@@ -18,3 +18,10 @@ else()
   install(FILES completions/hushmark.fish
           DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 endif()
+
+# `cmake --build build --target uninstall` takes back what the last
+# `cmake --install build` put in place (see uninstall.cmake).
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
+          -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+  VERBATIM)

@@ -4,7 +4,8 @@
 # exactly the program, the manual page and three completions in place; the
 # manual page formats without a warning and apropos finds it by what it does;
 # the completions work in bash, zsh and fish; the README's worked example is
-# what the program really prints.
+# what the program really prints; the uninstall target takes back every
+# file and the completion directories it leaves empty, and nothing else.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/lib.sh
@@ -22,7 +23,8 @@ if ldd build/hushmark 2>/dev/null | grep -q '=>'; then
 fi
 
 prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+again=$(mktemp -d)
+trap 'rm -rf "$prefix" "$again"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
 installed=$(cd "$prefix" && find . -type f | sort)
 expected='./bin/hushmark
@@ -50,4 +52,24 @@ done
 
 HUSHMARK_REQUIRE_SHELLS=1 bash tests/completion/completion_test.sh "$prefix"
 doc/example.sh --check "$prefix/bin/hushmark"
-echo "install, manual page, completions and README example: ok"
+
+# Uninstalling, from a prefix that already holds another program's fish
+# completion: that file and its directory stay, and so do the directories of
+# programs and manual pages; everything else the install made goes.
+mkdir -p "$again/share/fish/vendor_completions.d"
+: >"$again/share/fish/vendor_completions.d/other.fish"
+cmake --install build --prefix "$again" >/dev/null
+cmake --build build --target uninstall >/dev/null
+left=$(cd "$again" && find . -mindepth 1 | sort)
+expected='./bin
+./share
+./share/fish
+./share/fish/vendor_completions.d
+./share/fish/vendor_completions.d/other.fish
+./share/man
+./share/man/man1'
+if [[ $left != "$expected" ]]; then
+  printf 'after uninstalling, the prefix holds:\n%s\n' "$left" >&2
+  exit 1
+fi
+echo "install, manual page, completions, README example and uninstall: ok"

@@ -22,15 +22,19 @@ namespace hushmark {
 // file also share one lock.
 
 // Runs `edit` with the patterns on the file that the exclude path Git names
-// finally reaches, symbolic links followed.
+// finally reaches, symbolic links followed. When another program put
+// something in the file's place between the reading and the writing
+// (FileReplaced), the edit is begun again, links followed anew, for as
+// long as a lock is waited for; then ExcludeFileLocked.
 using FileEdit = Status (*)(std::string_view path, std::span<const std::string_view> patterns);
 Status editExcludeFile(std::span<const std::string_view> patterns, FileEdit edit);
 
 // The route for a file in any form: the whole content is read, edited line
 // by line with `edit`, and written back when anything changed.
+// `directoryLocked`: whether the caller holds the directory's lock.
 using LineEdit = Result<std::optional<NewContent>> (*)(std::string_view,
                                                        std::span<const std::string_view>);
 Status rebuildExcludeFile(std::string_view path, std::span<const std::string_view> patterns,
-                          LineEdit edit);
+                          LineEdit edit, bool directoryLocked);
 
 }  // namespace hushmark

@@ -50,7 +50,11 @@ Result<ByteBuffer> readExcludeFile(std::string_view path) {
   auto file = openExcludeFile(path);
   if (!file) return fail(file.error());
   if (!*file) return ByteBuffer();
-  auto size = checkSize(**file);
+  return readExcludeFile(**file);
+}
+
+Result<ByteBuffer> readExcludeFile(const File& file) {
+  auto size = checkSize(file);
   if (!size) return fail(size.error());
   ByteBuffer content;
   // One allocation for an ordinary file: its size and one byte to see the
@@ -65,7 +69,7 @@ Result<ByteBuffer> readExcludeFile(std::string_view path) {
       if (auto reserved = content.reserveExtra(more); !reserved) return fail(reserved.error());
     }
     std::size_t room = content.spareSize() < allowance ? content.spareSize() : allowance;
-    auto got = readSome(**file, content.spare(), room);
+    auto got = readSome(file, content.spare(), room);
     if (!got) return fail(got.error());
     if (*got == 0) {
       if (auto kept = content.shrinkToFit(); !kept) return fail(kept.error());
@@ -122,15 +126,25 @@ Result<ExcludeFileScan> scanExcludeFile(const File& file,
   }
 }
 
-Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
-                        std::span<const std::string_view> pieces) {
+Result<ReadFile> whatWasRead(const std::optional<File>& file, bool directoryLocked) {
+  ReadFile read{.identity = std::nullopt, .directoryLocked = directoryLocked};
+  if (file) {
+    auto status = statusOf(*file);
+    if (!status) return fail(status.error());
+    read.identity = status->identity;
+  }
+  return read;
+}
+
+Status writeExcludeFile(std::string_view path, const ReadFile& read,
+                        std::span<const FileRange> kept, std::span<const std::string_view> pieces) {
   // Content this long could not be read back: refused, the file untouched.
   std::uint64_t size = 0;
   for (const FileRange& range : kept) size += range.length;
   for (std::string_view piece : pieces) size += piece.size();
   if (size >= maxExcludeFileSize) return fail(Error::StreamTooLong);
   if (auto made = createDirectories(directoryPart(path)); !made) return made;
-  return replaceFile(path, kept, pieces);
+  return replaceFile(path, read, kept, pieces);
 }
 
 }  // namespace hushmark

@@ -23,6 +23,9 @@ inline constexpr std::size_t maxExcludeFileSize = 16 * 1024 * 1024;
 // on the way to it, reads as empty content.
 Result<ByteBuffer> readExcludeFile(std::string_view path);
 
+// The whole of an open file, exactly as stored, from its start.
+Result<ByteBuffer> readExcludeFile(const File& file);
+
 // Opens the file for a scan; nullopt when it, or a directory on the way to
 // it, is missing.
 Result<std::optional<File>> openExcludeFile(std::string_view path);
@@ -45,13 +48,18 @@ struct ExcludeFileScan {
 Result<ExcludeFileScan> scanExcludeFile(const File& file,
                                         FunctionRef<bool(std::string_view)> visit);
 
+// What a writer tells the rewrite of the file it read (none when no file
+// was there), and whether it holds the directory's lock.
+Result<ReadFile> whatWasRead(const std::optional<File>& file, bool directoryLocked);
+
 // Creates every missing directory of the path, then replaces the file's
 // content with the `kept` ranges of the old file, copied as they are,
 // followed by the concatenation of `pieces`, in one step: a failure leaves
 // the old content intact, and a reader never sees a half-written file.
 // StreamTooLong, and nothing done, when the new content would be too long
 // to be read back (maxExcludeFileSize bytes or more).
-Status writeExcludeFile(std::string_view path, std::span<const FileRange> kept,
-                        std::span<const std::string_view> pieces);
+// FileReplaced when the file at the path is no longer the one `read` names.
+Status writeExcludeFile(std::string_view path, const ReadFile& read,
+                        std::span<const FileRange> kept, std::span<const std::string_view> pieces);
 
 }  // namespace hushmark

@@ -45,15 +45,17 @@ Status hide(std::string_view path, std::span<const std::string_view> patterns) {
     }
 
     if (summary.writtenForm) {
+      auto read = whatWasRead(*file, (*lock)->holdsDirectory());
+      if (!read) return fail(read.error());
       ByteBuffer added;
       if (auto appended = scan->appendMissing(added); !appended) return appended;
       std::string_view pieces[] = {added.view()};
-      if (!*file) return writeExcludeFile(path, {}, pieces);
+      if (!*file) return writeExcludeFile(path, *read, {}, pieces);
       FileRange kept[] = {{**file, 0, summary.size}};
-      return writeExcludeFile(path, kept, pieces);
+      return writeExcludeFile(path, *read, kept, pieces);
     }
     file->reset();  // read again, whole, below
-    return rebuildExcludeFile(path, patterns, addPatterns);
+    return rebuildExcludeFile(path, patterns, addPatterns, (*lock)->holdsDirectory());
   }
 }
 

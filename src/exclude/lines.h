@@ -1,8 +1,10 @@
 // How the exclude file is read, by the rules Git reads it with: a UTF-8
 // byte order mark at the start of the file belongs to no line; the content
 // is split on LF, and one CR before the LF (or at the end of the content)
-// ends the line with it; a line's pattern is the line less its trailing
-// spaces. A final LF opens no further line; empty content has no lines.
+// ends the line with it; Git reads a line only up to its first NUL byte,
+// and a line's pattern is what it reads less the trailing spaces. A final
+// LF opens no further line; empty content has no lines. A line is written
+// back with every byte it has, a NUL and what follows included.
 #pragma once
 
 #include <cstring>
@@ -50,19 +52,39 @@ inline bool endsInEscape(std::string_view text) {
   return backslashes % 2 == 1;
 }
 
-// The pattern Git reads from a line: the line less its trailing spaces,
-// except that a space escaped by a backslash stays, and ends the trim.
-inline std::string_view patternOfLine(std::string_view line) {
-  if (!line.ends_with(' ')) return line;  // nearly every line: kept cheap
-  std::size_t end = line.size() - 1;
-  while (end > 0 && line[end - 1] == ' ') --end;
-  return line.substr(0, endsInEscape(line.substr(0, end)) ? end + 1 : end);
+// What Git reads of a line: the bytes before its first NUL.
+inline std::string_view lineAsRead(std::string_view line) {
+  if (line.empty()) return line;
+  const void* nul = std::memchr(line.data(), '\0', line.size());
+  if (nul == nullptr) return line;
+  return line.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - line.data()));
 }
 
-// Whether Git takes a line as a pattern: a line whose first byte is `#` is a
-// comment, and one whose pattern is empty is blank.
-inline bool isPatternLine(std::string_view line) {
-  return !line.starts_with('#') && !patternOfLine(line).empty();
+// Whether NUL bytes stand anywhere in `bytes`: where none does, every line
+// is read whole, and the search per line can be spared.
+inline bool holdsNul(std::string_view bytes) {
+  return !bytes.empty() && std::memchr(bytes.data(), '\0', bytes.size()) != nullptr;
+}
+
+// The pattern of what Git reads of a line (see lineAsRead): those bytes less
+// the trailing spaces, except that a space escaped by a backslash stays, and
+// ends the trim.
+inline std::string_view patternOfReadLine(std::string_view read) {
+  if (!read.ends_with(' ')) return read;  // nearly every line: kept cheap
+  std::size_t end = read.size() - 1;
+  while (end > 0 && read[end - 1] == ' ') --end;
+  return read.substr(0, endsInEscape(read.substr(0, end)) ? end + 1 : end);
+}
+
+// The pattern Git reads from a line.
+inline std::string_view patternOfLine(std::string_view line) {
+  return patternOfReadLine(lineAsRead(line));
+}
+
+// Whether Git takes what it reads of a line as a pattern: a line whose
+// first byte is `#` is a comment, and one whose pattern is empty is blank.
+inline bool isPatternLine(std::string_view read) {
+  return !read.starts_with('#') && !patternOfReadLine(read).empty();
 }
 
 }  // namespace hushmark

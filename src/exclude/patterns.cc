@@ -26,8 +26,9 @@ Status appendLine(ByteBuffer& out, std::string_view line) {
 }
 
 // Whether the line starting at `start` of `lines` reads to Git as
-// `pattern`: the pattern's bytes, then only spaces that Git trims, at most
-// one CR, and the LF or the end.
+// `pattern`: the pattern's bytes, then only spaces that Git trims, and then
+// a NUL (where Git stops reading the line), or at most one CR and the LF or
+// the end.
 bool lineEquals(std::string_view lines, std::size_t start, std::string_view pattern) {
   if (lines.size() - start < pattern.size()) return false;
   if (std::memcmp(lines.data() + start, pattern.data(), pattern.size()) != 0) return false;
@@ -36,6 +37,7 @@ bool lineEquals(std::string_view lines, std::size_t start, std::string_view patt
   while (end < lines.size() && lines[end] == ' ') ++end;
   // A backslash at the pattern's end escapes the first space behind it.
   if (end > spaces && endsInEscape(pattern)) return false;
+  if (end < lines.size() && lines[end] == '\0') return true;
   if (end < lines.size() && lines[end] == '\r') ++end;
   return end == lines.size() || lines[end] == '\n';
 }
@@ -150,10 +152,11 @@ std::optional<std::size_t> PresenceScan::find(std::string_view line) const {
 
 void PresenceScan::scanByLine(std::string_view lines) {
   ExcludeLineIterator iterator(lines);
+  const bool nuls = holdsNul(lines);
   while (missing_ > 0) {
     auto line = iterator.next();
     if (!line) return;
-    if (auto found = find(patternOfLine(*line))) markPresent(*found);
+    if (auto found = find(patternOfReadLine(nuls ? lineAsRead(*line) : *line))) markPresent(*found);
   }
 }
 

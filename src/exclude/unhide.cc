@@ -43,13 +43,15 @@ Status unhide(std::string_view path, std::span<const std::string_view> patterns)
       continue;
     }
     if (found->summary.complete && found->summary.writtenForm) {
+      auto read = whatWasRead(*file, (*lock)->holdsDirectory());
+      if (!read) return fail(read.error());
       // Nothing kept: the file is not needed for the copy.
       if (found->kept.empty()) file->reset();
-      return writeExcludeFile(path, found->kept, {});
+      return writeExcludeFile(path, *read, found->kept, {});
     }
 
     file->reset();  // read again, whole, below
-    return rebuildExcludeFile(path, patterns, removePatterns);
+    return rebuildExcludeFile(path, patterns, removePatterns, (*lock)->holdsDirectory());
   }
 }
 

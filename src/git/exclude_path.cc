@@ -1,7 +1,9 @@
 #include "git/exclude_path.h"
 
 #include "git/run_git.h"
+#include "runtime/file.h"
 #include "runtime/text.h"
+#include "runtime/windows_path.h"
 
 namespace hushmark {
 
@@ -19,6 +21,18 @@ Result<ByteBuffer> excludeFilePath() {
   }
   if (path.find_first_of(std::string_view("\0\r\n", 3)) != std::string_view::npos) {
     return explainGitFailure("git returned an exclude path that is not a single line");
+  }
+  // A git built for MSYS2 or Cygwin answers with its own POSIX path, which
+  // Windows would take as one on the current drive's root: a file would be
+  // made where no git looks.
+  if (windowsFilePaths && beginsWithPosixRoot(path)) {
+    ByteBuffer message;
+    for (std::string_view piece :
+         {std::string_view("git returned an exclude path that is not a Windows path: "), path,
+          std::string_view(" (git used: "), answer->program.view(), std::string_view(")")}) {
+      if (auto added = message.append(piece); !added) return fail(added.error());
+    }
+    return explainGitFailure(message.view());
   }
   ByteBuffer copy;
   if (auto copied = copy.append(path); !copied) return fail(copied.error());

@@ -22,6 +22,7 @@ Result<GitResult> startAndRead(std::span<const std::string_view> argv,
   auto child = ChildProcess::start(argv);
   if (!child) return fail(child.error());
   GitResult result;
+  if (auto kept = result.program.append(child->program()); !kept) return fail(kept.error());
   if (auto read = child->readOutput([&](ChildStream stream, std::string_view piece) -> Status {
         if (stream == ChildStream::Error) return collect(result.stderrBytes, gitStderrCap, piece);
         if (consume != nullptr) return (*consume)(piece);

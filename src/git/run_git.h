@@ -16,6 +16,8 @@ namespace hushmark {
 // What a successful git run leaves behind: everything it wrote to its two
 // streams, byte for byte, and how it ended (always: exited with code 0).
 struct GitResult {
+  // The git program that ran, as found on the search path.
+  ByteBuffer program;
   ByteBuffer stdoutBytes;
   ByteBuffer stderrBytes;
   Termination term;

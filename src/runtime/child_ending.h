@@ -11,6 +11,12 @@ namespace hushmark {
 // How long a child may take to end once it has been asked.
 inline constexpr int childGraceMilliseconds = 1000;
 
+// Once git has ended, everything it wrote is in its pipes; a process it
+// left behind may still hold them open, for ever. What they hold is then
+// taken until they have nothing more ready, for this long at most, and the
+// run is judged by git's own status.
+inline constexpr int leftoverReadMilliseconds = 1000;
+
 // `ask()` asks the child to end; `finishWithin(milliseconds)` waits that
 // long at most for its end, meanwhile doing what lets it finish (reading
 // its output), and says whether it ended; `kill()` ends it at once. Nothing

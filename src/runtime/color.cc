@@ -35,14 +35,20 @@ std::string_view escapeSequence(Style style) {
   return {};
 }
 
-std::uint16_t attributeWord(Style style, std::uint16_t saved) {
+std::uint16_t attributeWord(Style style, std::uint16_t current, std::uint16_t saved) {
+  // The low four bits are the text's colour, intensity the highest of them;
+  // the rest (the background among them) stays as it is.
+  constexpr std::uint16_t foreground = 0x000F;
+  constexpr std::uint16_t red = 0x0004;
+  constexpr std::uint16_t intensity = 0x0008;
   switch (style) {
     case Style::Red:
-      return 4;
+      return static_cast<std::uint16_t>((current & ~foreground) | red);
     case Style::Bold:
-      return 15;
+      return static_cast<std::uint16_t>(current | intensity);
     case Style::Dim:
-      return 8;
+      // Grey: intensity alone.
+      return static_cast<std::uint16_t>((current & ~foreground) | intensity);
     case Style::Reset:
       return saved;
   }

@@ -50,7 +50,11 @@ bool isPseudoTerminalPipeName(std::u16string_view name);
 // The bytes a style writes in escape-sequence mode.
 std::string_view escapeSequence(Style style);
 
-// The attribute word a style sets in console-attribute mode.
-std::uint16_t attributeWord(Style style, std::uint16_t saved);
+// The attribute word a style sets in console-attribute mode, from the word
+// set last (`current`) and the one saved when the mode was chosen: each
+// step changes only its part of the word, since the console takes a whole
+// word at a time. Red and dim replace the text's colour, bold adds
+// intensity to it, the background stays; reset gives back the saved word.
+std::uint16_t attributeWord(Style style, std::uint16_t current, std::uint16_t saved);
 
 }  // namespace hushmark

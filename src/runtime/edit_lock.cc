@@ -48,6 +48,7 @@ Result<std::optional<EditLock>> EditLock::take(std::string_view path) {
   if (!directory) return fail(directory.error());
   if (!*directory) return std::nullopt;
   if (auto waited = waitFor(**directory, deadline); !waited) return fail(waited.error());
+  held.directoryHeld_ = (*directory)->lockable && (*directory)->lock.isHeld();
   held.directory_ = std::move((*directory)->lock);
 
   // The file may have been replaced between opening its lock and taking it

@@ -29,8 +29,12 @@ class EditLock {
   // than lockPatienceSeconds.
   static Result<std::optional<EditLock>> take(std::string_view path);
 
+  // Whether the directory's lock is held (the file system gave one).
+  bool holdsDirectory() const { return directoryHeld_; }
+
  private:
   EditLock() = default;
+  bool directoryHeld_ = false;
   LockHandle directory_;
   LockHandle file_;
 };

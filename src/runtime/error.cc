@@ -22,6 +22,8 @@ std::string_view errorName(Error error) {
       return "StreamTooLong";
     case Error::ExcludeFileLocked:
       return "ExcludeFileLocked";
+    case Error::FileReplaced:
+      return "FileReplaced";
     case Error::FileNotFound:
       return "FileNotFound";
     case Error::IsDir:

@@ -22,6 +22,9 @@ enum class Error : std::uint8_t {
   StreamTooLong,
   // The exclude file's lock stayed taken by another process.
   ExcludeFileLocked,
+  // The file that was read is no longer the one its name leads to (another
+  // program put something in its place): it is read and edited again.
+  FileReplaced,
   // Platform failures of files, pipes and processes.
   FileNotFound,
   IsDir,

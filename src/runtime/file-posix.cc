@@ -12,6 +12,8 @@
 
 namespace hushmark {
 
+const bool windowsFilePaths = false;
+
 namespace {
 
 std::unexpected<Error> failFromErrno() {

@@ -4,9 +4,12 @@
 
 #include "runtime/file.h"
 #include "runtime/windows_file.h"
+#include "runtime/windows_file_data.h"
 #include "runtime/windows_path.h"
 
 namespace hushmark {
+
+const bool windowsFilePaths = true;
 
 namespace {
 
@@ -72,10 +75,18 @@ Result<FileStatus> statusOf(const File& file) {
   BY_HANDLE_FILE_INFORMATION information;
   if (!::GetFileInformationByHandle(file.handle(), &information)) return failFromLastError();
   bool directory = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  // The 64-bit index is not unique on ReFS, whose file IDs have 128 bits.
+  FILE_ID_INFO id{};
+  std::optional<std::uint64_t> volume;
+  if (::GetFileInformationByHandleEx(file.handle(), FileIdInfo, &id, sizeof id)) {
+    volume = id.VolumeSerialNumber;
+  }
+  FileIdentity index{information.dwVolumeSerialNumber,
+                     (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
   return FileStatus{
       .kind = directory ? FileKind::Directory : FileKind::Regular,
-      .identity = {information.dwVolumeSerialNumber,
-                   (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow},
+      .identity = identityFromFileId(
+          volume, std::span<const unsigned char, 16>(id.FileId.Identifier), index),
       .size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow,
       .links = information.nNumberOfLinks};
 }

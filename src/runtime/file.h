@@ -17,6 +17,10 @@
 
 namespace hushmark {
 
+// Whether the file calls take Windows paths, in which a path that begins
+// with a single "/" is relative to the current drive's root.
+extern const bool windowsFilePaths;
+
 // An open file, closed when the object goes. A failure to close is not
 // reported, unless the file is closed with closeFile.
 class File {
@@ -64,7 +68,10 @@ enum class FileKind : std::uint8_t { Regular, Directory, Device, Pipe };
 // reaches it.
 struct FileIdentity {
   std::uint64_t volume = 0;
+  // The file's number on its volume: 128 bits on Windows, where ReFS
+  // numbers files beyond 64 bits; `indexHigh` is 0 elsewhere.
   std::uint64_t index = 0;
+  std::uint64_t indexHigh = 0;
   bool operator==(const FileIdentity&) const = default;
 };
 

@@ -11,6 +11,7 @@
 
 #include "runtime/child_ending.h"
 #include "runtime/interrupt.h"
+#include "runtime/process_group-posix.h"
 
 namespace hushmark {
 
@@ -70,25 +71,29 @@ void pause(long nanoseconds) {
   }
 }
 
-// Ends the child the gentle way (git then removes its lock files): asked
-// with SIGTERM, looked for every 10 ms, killed when it has not ended within
-// the grace period; reaped either way.
+// Ends the child's process group the gentle way (git then removes its lock
+// files): asked with SIGTERM, looked at every 10 ms, killed when any of it
+// is still there after the grace period; the child reaped either way.
 void endChild() {
   pid_t pid = childId;
   if (pid <= 0) return;
   int status;
-  endChildGently([pid] { ::kill(pid, SIGTERM); },
-                 [pid, &status](int milliseconds) {
+  bool reaped = false;
+  endChildGently([pid] { signalGroup(pid, SIGTERM); },
+                 [pid, &status, &reaped](int milliseconds) {
                    for (int waited = 0;; waited += 10) {
-                     pid_t reaped = ::waitpid(pid, &status, WNOHANG);
-                     if (reaped == pid || (reaped < 0 && errno != EINTR)) return true;
+                     if (!reaped) {
+                       pid_t got = ::waitpid(pid, &status, WNOHANG);
+                       reaped = got == pid || (got < 0 && errno != EINTR);
+                     }
+                     if (reaped && !groupRunning(pid)) return true;
                      if (waited >= milliseconds) return false;
                      pause(10000000L);
                    }
                  },
-                 [pid, &status] {
-                   ::kill(pid, SIGKILL);
-                   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+                 [pid, &status, &reaped] {
+                   signalGroup(pid, SIGKILL);
+                   while (!reaped && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
                    }
                  });
   childId = 0;

@@ -1,11 +1,15 @@
-// Console control events: Ctrl-C and Ctrl-Break, and a closed console, a
-// logoff or a shutdown, which end the process as soon as the handler
-// returns. The handler ends the git child, then lets the default handling
-// end the process. The system runs the handler on a thread of its own, so
-// what it shares with the program's thread is guarded by one lock.
+// Console control events: Ctrl-C and Ctrl-Break, and a closing console
+// (a logoff or a shutdown sends its events to services only; an
+// interactive console program has been ended before). The first two end
+// the git child gently, then let the default handling end the process; a
+// closing console gives the handler a few seconds only, so it waits for a
+// rewrite in progress and ends git at once. The system runs the handler on
+// a thread of its own, so what it shares with the program's thread is
+// guarded by one lock.
 #include <windows.h>
 
 #include "runtime/child_ending.h"
+#include "runtime/console_close.h"
 #include "runtime/interrupt.h"
 
 namespace hushmark {
@@ -41,13 +45,14 @@ void endChild() {
   childProcess = nullptr;
 }
 
-// With the guard held: ends at once a child that cannot be working yet, or
-// any more. An interruption held back meets only those: one still
-// suspended in its creation, or one that is being ended already.
-void killChild() {
+// With the guard held: ends the child at once, and waits `wait` at most for
+// its end. A closing console leaves no time for more; an interruption held
+// back meets only a child that cannot be working yet, or any more: one
+// still suspended in its creation, or one that is being ended already.
+void killChild(DWORD wait = 5000) {
   if (childProcess == nullptr) return;
   ::TerminateProcess(childProcess, 1);
-  ::WaitForSingleObject(childProcess, 5000);
+  ::WaitForSingleObject(childProcess, wait);
   childProcess = nullptr;
 }
 
@@ -65,17 +70,23 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
     // program's thread must not start a rewrite meanwhile.
     return FALSE;
   }
-  // The process ends when this returns, whatever it answers (and is killed
-  // a few seconds later anyway): wait that long at most for the temporary
-  // file to be gone.
-  if (undeferred != nullptr) ::WaitForSingleObject(undeferred, 4000);
-  ::AcquireSRWLockExclusive(&guard);
-  if (deferDepth > 0) {
-    ::ReleaseSRWLockExclusive(&guard);
-    return FALSE;
-  }
-  // As above, the guard stays taken.
-  endChild();
+  // The system ends the process a few seconds after the event, whatever
+  // the handler is doing.
+  handleConsoleClose(
+      [](int milliseconds) {
+        if (undeferred != nullptr)
+          ::WaitForSingleObject(undeferred, static_cast<DWORD>(milliseconds));
+      },
+      [](int milliseconds) {
+        ::AcquireSRWLockExclusive(&guard);
+        if (deferDepth > 0) {
+          ::ReleaseSRWLockExclusive(&guard);
+          return;
+        }
+        // As above, the guard stays taken. What git started is in its job,
+        // which ends with this process.
+        killChild(static_cast<DWORD>(milliseconds));
+      });
   return FALSE;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "runtime/lock.h"
+#include "runtime/lock_name.h"
 
 namespace hushmark {
 
@@ -39,9 +40,18 @@ class SharedByUsers {
 };
 
 // Opens the mutex of that name, or creates it when no process has it.
-HANDLE openOrCreate(const wchar_t* name, SECURITY_ATTRIBUTES* security) {
+// nullptr otherwise, with the system's error: ERROR_ACCESS_DENIED where the
+// namespace takes no new object from this user; ERROR_INVALID_HANDLE where
+// the name is held by something that cannot serve as this lock (an object
+// of another kind, or a mutex whose access list shuts this user out).
+HANDLE openOrCreate(const char16_t* text, SECURITY_ATTRIBUTES* security) {
+  const auto* name = reinterpret_cast<const wchar_t*>(text);
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (HANDLE mutex = ::OpenMutexW(lockAccess, FALSE, name)) return mutex;
+    if (::GetLastError() == ERROR_ACCESS_DENIED) {
+      ::SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
     if (HANDLE mutex = ::CreateMutexW(security, FALSE, name)) return mutex;
     // Made by another process between the two calls, with no more access
     // than the open asks for.
@@ -68,29 +78,20 @@ Result<std::optional<LockTarget>> openLock(std::string_view path) {
   SharedByUsers security;
   if (auto made = security.make(); !made) return fail(made.error());
   // Global, so that runs in other sessions see it too.
-  wchar_t name[64] = L"Global\\hushmark-lock-";
-  std::size_t length = 21;
-  for (std::uint64_t part : {(*status)->identity.volume, (*status)->identity.index}) {
-    for (int shift = 60; shift >= 0; shift -= 4)
-      name[length++] = L"0123456789abcdef"[(part >> shift) & 15];
-  }
-  name[length] = L'\0';
-  HANDLE mutex = openOrCreate(name, security.get());
+  LockName global(u"Global\\", (*status)->identity);
+  HANDLE mutex = openOrCreate(global.get(), security.get());
   if (mutex == nullptr && ::GetLastError() == ERROR_ACCESS_DENIED) {
     // Where the global namespace is closed to this user, runs in the same
     // session still take turns.
-    std::wstring_view local = L"Local\\";
-    std::wstring_view rest(name + 7, length - 7);
-    wchar_t localName[64];
-    std::size_t at = 0;
-    for (wchar_t c : local) localName[at++] = c;
-    for (wchar_t c : rest) localName[at++] = c;
-    localName[at] = L'\0';
-    mutex = openOrCreate(localName, security.get());
+    LockName local(u"Local\\", (*status)->identity);
+    mutex = openOrCreate(local.get(), security.get());
   }
   if (mutex == nullptr) {
-    if (::GetLastError() == ERROR_ACCESS_DENIED) return LockTarget();
-    return fail(errorFromSystem(static_cast<int>(::GetLastError())));
+    DWORD code = ::GetLastError();
+    if (code == ERROR_ACCESS_DENIED) return LockTarget();
+    // Another process keeps the lock from being taken.
+    if (code == ERROR_INVALID_HANDLE) return fail(Error::ExcludeFileLocked);
+    return fail(errorFromSystem(static_cast<int>(code)));
   }
   return LockTarget{LockHandle(mutex), (*status)->identity, true};
 }

@@ -41,6 +41,7 @@ class LockHandle {
 
   NativeFile handle() const { return handle_; }
   void markHeld() { held_ = true; }
+  bool isHeld() const { return open_ && held_; }
 
  private:
   // Gives the lock back when held, and closes the handle; each platform's

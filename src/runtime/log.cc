@@ -37,7 +37,9 @@ const StyleState& styleState() {
   return state;
 }
 
-void applyStyle(BufferedWriter& writer, const StyleState& state, Style style) {
+// `current`: the console's attribute word as this line last set it.
+void applyStyle(BufferedWriter& writer, const StyleState& state, std::uint16_t& current,
+                Style style) {
   switch (state.mode) {
     case ColorMode::None:
       return;
@@ -47,7 +49,8 @@ void applyStyle(BufferedWriter& writer, const StyleState& state, Style style) {
     case ColorMode::ConsoleAttributes:
       // Text and attribute changes must reach the console in order.
       (void)writer.flush();
-      setConsoleAttributes(attributeWord(style, state.saved));
+      current = attributeWord(style, current, state.saved);
+      setConsoleAttributes(current);
       return;
   }
 }
@@ -59,14 +62,15 @@ void logError(std::initializer_list<std::string_view> pieces) {
   const StyleState& state = styleState();
   char storage[64];
   BufferedWriter writer(standardError(), storage, sizeof storage);
-  applyStyle(writer, state, Style::Red);
-  applyStyle(writer, state, Style::Bold);
+  std::uint16_t current = state.saved;
+  applyStyle(writer, state, current, Style::Red);
+  applyStyle(writer, state, current, Style::Bold);
   writer.write("error");
-  applyStyle(writer, state, Style::Reset);
-  applyStyle(writer, state, Style::Dim);
-  applyStyle(writer, state, Style::Bold);
+  applyStyle(writer, state, current, Style::Reset);
+  applyStyle(writer, state, current, Style::Dim);
+  applyStyle(writer, state, current, Style::Bold);
   writer.write(": ");
-  applyStyle(writer, state, Style::Reset);
+  applyStyle(writer, state, current, Style::Reset);
   for (std::string_view piece : pieces) writer.write(piece);
   writer.write("\n");
   (void)writer.flush();

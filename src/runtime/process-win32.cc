@@ -3,6 +3,8 @@
 // with this program, its two output streams read through overlapped named
 // pipes that one wait serves.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <new>
 #include <string>
@@ -10,10 +12,12 @@
 #include <vector>
 
 #include "runtime/buffer.h"
+#include "runtime/child_ending.h"
 #include "runtime/command_line_quote.h"
 #include "runtime/interrupt.h"
 #include "runtime/process.h"
 #include "runtime/program_search.h"
+#include "runtime/windows_launch.h"
 #include "runtime/wtf8.h"
 
 namespace hushmark {
@@ -100,11 +104,12 @@ Result<std::wstring> findProgram(std::wstring_view name) {
   if (!extensions) return fail(extensions.error());
   try {
     std::wstring found;
-    bool any = searchProgram<wchar_t>(name, *path, *extensions, [&](const std::wstring& candidate) {
-      if (!isFile(candidate)) return false;
-      found = candidate;
-      return true;
-    });
+    bool any = searchProgram<wchar_t>(windowsSearch, name, *path, *extensions,
+                                      [&](const std::wstring& candidate) {
+                                        if (!isFile(candidate)) return false;
+                                        found = candidate;
+                                        return true;
+                                      });
     if (!any) return fail(Error::FileNotFound);
     std::wstring full(MAX_PATH, L'\0');
     for (;;) {
@@ -141,19 +146,74 @@ std::wstring uniquePipeName() {
   return name;
 }
 
+// A security descriptor that lets only this process's user open what it
+// guards, released when the object goes.
+class CurrentUserOnly {
+ public:
+  Status build() {
+    OwnedHandle token;
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) {
+      return failFromLastError();
+    }
+    token.reset(opened);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    if (size == 0) return failFromLastError();
+    void* user = ::operator new(size, std::nothrow);
+    if (user == nullptr) return fail(Error::OutOfMemory);
+    struct Release {
+      void* memory;
+      ~Release() { ::operator delete(memory); }
+    } releaseUser{user};
+    if (!::GetTokenInformation(token.get(), TokenUser, user, size, &size)) {
+      return failFromLastError();
+    }
+    wchar_t* sid = nullptr;
+    if (!::ConvertSidToStringSidW(static_cast<TOKEN_USER*>(user)->User.Sid, &sid)) {
+      return failFromLastError();
+    }
+    std::wstring text;
+    try {
+      text = currentUserOnlyDescriptor<wchar_t>(sid);
+    } catch (const std::bad_alloc&) {
+      ::LocalFree(sid);
+      return fail(Error::OutOfMemory);
+    }
+    ::LocalFree(sid);
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
+                                                                &descriptor_, nullptr)) {
+      descriptor_ = nullptr;
+      return failFromLastError();
+    }
+    return {};
+  }
+  ~CurrentUserOnly() {
+    if (descriptor_ != nullptr) ::LocalFree(descriptor_);
+  }
+  PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
 // A pipe whose reading end, for this process, reads asynchronously and is
-// not inherited, and whose writing end, for the child, is inheritable.
-Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
+// not inherited, and whose writing end, for the child, is inheritable. Only
+// this process's user may open the pipe, and only one end may be opened,
+// which this process does at once.
+Status makePipe(DWORD bufferSize, PSECURITY_DESCRIPTOR security, OwnedHandle& readEnd,
+                OwnedHandle& writeEnd) {
   std::wstring name;
   try {
     name = uniquePipeName();
   } catch (const std::bad_alloc&) {
     return fail(Error::OutOfMemory);
   }
+  SECURITY_ATTRIBUTES restricted{sizeof(SECURITY_ATTRIBUTES), security, FALSE};
   readEnd.reset(::CreateNamedPipeW(
       name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0,
-      bufferSize, 0, nullptr));
+      bufferSize, 0, &restricted));
   if (readEnd.get() == INVALID_HANDLE_VALUE) return failFromLastError();
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   writeEnd.reset(::CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inheritable, OPEN_EXISTING,
@@ -165,10 +225,6 @@ Status makePipe(DWORD bufferSize, OwnedHandle& readEnd, OwnedHandle& writeEnd) {
 // The longest command line a process can be given, in UTF-16 units, its
 // final NUL included.
 constexpr std::size_t maxCommandLine = 32767;
-// The longest command line cmd.exe takes, in UTF-16 units; it cuts a
-// longer one short.
-constexpr std::size_t maxCmdLine = 8191;
-
 // The child's command line and the program that reads it. A batch file is
 // run by cmd.exe, with its words quoted for cmd first.
 struct Launch {
@@ -191,23 +247,22 @@ Result<Launch> composeLaunch(const std::wstring& program, std::span<const std::s
       for (const std::wstring& word : words)
         appendCommandLineWord<wchar_t>(launch.commandLine, word);
     } else {
-      for (const std::wstring& word : words) {
-        if (!batchWordCarried<wchar_t>(word)) return fail(Error::InvalidArgument);
-      }
       std::wstring system(MAX_PATH, L'\0');
       UINT length = ::GetSystemDirectoryW(system.data(), MAX_PATH);
       if (length == 0 || length >= MAX_PATH) return failFromLastError();
       system.resize(length);
       launch.application = system + L"\\cmd.exe";
-      // /d: no AutoRun commands; /e:on: command extensions, which the
-      // quoting of % relies on, on whatever the registry says; /v:off: no
-      // delayed expansion of !NAME!; /s /c: the text between the first and
-      // the last quote is the command.
-      std::wstring inner;
-      appendBatchWord<wchar_t>(inner, program);
-      for (const std::wstring& word : words) appendBatchWord<wchar_t>(inner, word);
-      launch.commandLine = L"cmd.exe /d /e:on /v:off /s /c \"" + inner + L"\"";
-      if (launch.commandLine.size() > maxCmdLine) return fail(Error::ArgumentListTooLong);
+      std::wstring directory(MAX_PATH, L'\0');
+      for (;;) {
+        DWORD got = ::GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data());
+        if (got == 0) return failFromLastError();
+        bool fits = got < directory.size();
+        directory.resize(got);
+        if (fits) break;
+      }
+      auto line = batchCommandLine<wchar_t>(program, words, directory);
+      if (!line) return fail(line.error());
+      launch.commandLine = std::move(*line);
     }
     // CreateProcessW takes at most 32,767 characters with the final NUL;
     // past that it answers with a file-name error, which would misname the
@@ -288,6 +343,7 @@ struct Reader {
 }  // namespace
 
 struct ChildProcess::Handles {
+  ByteBuffer program;
   HANDLE process = nullptr;
   HANDLE job = nullptr;
   Reader readers[2];
@@ -321,12 +377,25 @@ Result<ChildProcess> ChildProcess::start(std::span<const std::string_view> argv)
   if (handles == nullptr) return fail(Error::OutOfMemory);
   ChildProcess child(handles);  // closes whatever is opened below on failure
 
+  if (auto kept = appendWtf8(
+          handles->program,
+          std::u16string_view(reinterpret_cast<const char16_t*>(program->data()), program->size()));
+      !kept) {
+    return fail(kept.error());
+  }
+
   OwnedHandle outWrite;
   OwnedHandle errWrite;
   OwnedHandle outRead;
   OwnedHandle errRead;
-  if (auto made = makePipe(1024 * 1024, outRead, outWrite); !made) return fail(made.error());
-  if (auto made = makePipe(64 * 1024, errRead, errWrite); !made) return fail(made.error());
+  CurrentUserOnly security;
+  if (auto built = security.build(); !built) return fail(built.error());
+  if (auto made = makePipe(1024 * 1024, security.get(), outRead, outWrite); !made) {
+    return fail(made.error());
+  }
+  if (auto made = makePipe(64 * 1024, security.get(), errRead, errWrite); !made) {
+    return fail(made.error());
+  }
   handles->readers[0].pipe = outRead.release();
   handles->readers[1].pipe = errRead.release();
   for (Reader& reader : handles->readers) {
@@ -408,11 +477,13 @@ enum class ReadEnd : std::uint8_t { StreamsEnded, ChildEnded, TimedOut };
 
 // Reads the open pipes, handing every piece to `take`, until both reach
 // their end; or, with `child`, until it ends; or until `milliseconds` have
-// passed (INFINITE: no limit).
+// passed (INFINITE: no limit); or, with `untilQuiet`, until no pipe has
+// anything ready.
 Result<ReadEnd> readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std::string_view)> take,
-                          HANDLE child, DWORD milliseconds) {
+                          HANDLE child, DWORD milliseconds, bool untilQuiet = false) {
   const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
   for (;;) {
+    if (untilQuiet && ::GetTickCount64() >= deadline) return ReadEnd::TimedOut;
     HANDLE waits[3];
     Pipe* owners[2];
     DWORD count = 0;
@@ -442,7 +513,9 @@ Result<ReadEnd> readPipes(Pipe (&pipes)[2], FunctionRef<Status(ChildStream, std:
     DWORD pipeCount = count;
     if (child != nullptr) waits[count++] = child;
     DWORD timeout = INFINITE;
-    if (milliseconds != INFINITE) {
+    if (untilQuiet) {
+      timeout = 0;
+    } else if (milliseconds != INFINITE) {
       ULONGLONG now = ::GetTickCount64();
       timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     }
@@ -494,10 +567,19 @@ Status ChildProcess::readOutput(FunctionRef<Status(ChildStream, std::string_view
   if (auto reserved = room.reserveExtra(2 * std::size_t{readChunk}); !reserved) return reserved;
   Pipe pipes[2] = {{handles_->readers[0], ChildStream::Output, room.spare(), readChunk},
                    {handles_->readers[1], ChildStream::Error, room.spare() + readChunk, readChunk}};
-  auto read = readPipes(pipes, take, nullptr, INFINITE);
+  auto read = readPipes(pipes, take, handles_->process, INFINITE);
+  if (read && *read == ReadEnd::ChildEnded) {
+    // Everything git wrote is in its pipes now; a process it left behind
+    // may hold them open for ever, and is not waited for.
+    read = readPipes(pipes, take, nullptr, leftoverReadMilliseconds, true);
+  }
   cancelPendingReads(handles_->readers);
   if (!read) return fail(read.error());
   return {};
+}
+
+std::string_view ChildProcess::program() const {
+  return handles_->program.view();
 }
 
 Result<Termination> ChildProcess::wait() {

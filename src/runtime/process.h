@@ -25,9 +25,10 @@ struct Termination {
 
 class ChildProcess {
  public:
-  // Starts argv[0], found on the executable search path (on Windows: PATH
-  // only, never the current directory unless PATH names it), with argv as
-  // its arguments and no shell between.
+  // Starts argv[0], found on the executable search path by the program's
+  // own search (program_search.h: PATH's non-empty entries only, never the
+  // current directory unless PATH names it), with argv as its arguments and
+  // no shell between, in a process group (on Windows a job) of its own.
   // Standard input comes from the null device; standard output and standard
   // error go to two separate pipes. Working directory and environment are
   // inherited. FileNotFound when no such program is found.
@@ -43,19 +44,26 @@ class ChildProcess {
 
   // Reads both pipes at the same time until both reach their end, neither
   // waiting for the other, and hands every piece read to `take` as it
-  // arrives, with the pipe it came from; a piece is never empty. A failed
+  // arrives, with the pipe it came from; a piece is never empty. Once the
+  // child has ended, only what the pipes then hold is taken (see
+  // leftoverReadMilliseconds): a process it left running with them is not
+  // waited for. A failed
   // read ends it with that error, and so does an error that `take` returns,
   // at once. What is done with the pieces (collected under a cap, filtered)
   // is the caller's business.
   Status readOutput(FunctionRef<Status(ChildStream, std::string_view)> take);
 
+  // The file that was started for argv[0], as found on the search path
+  // (WTF-8 on Windows).
+  std::string_view program() const;
+
   // Waits for the child to end.
   Result<Termination> wait();
 
-  // Ends a child that has not been waited for, gently: asks it to end where
-  // the platform can (SIGTERM; Windows has no such request for a child
-  // without a console), keeps reading and discarding its output so that it
-  // can finish, and kills it when it has not ended within the grace period
+  // Ends a child that has not been waited for, gently, with whatever it
+  // started: asks it to end where the platform can (SIGTERM to its process
+  // group; Windows has no such request for a child without a console), keeps reading and discarding
+  // its output so that it can finish, and kills it when it has not ended within the grace period
   // (childGraceMilliseconds). Reaped either way.
   void stop();
 

@@ -22,6 +22,15 @@ Result<bool> sameProtection(std::string_view, const File&) {
   return false;
 }
 
+// An existing file is always written in place here.
+Result<bool> isMountedFile(std::string_view) {
+  return false;
+}
+
+Result<bool> directoryKeepsNames(std::string_view) {
+  return false;
+}
+
 // The read-only attribute protects a file against writing, whatever its
 // access list says.
 Status checkWritable(std::string_view path) {

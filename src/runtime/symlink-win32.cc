@@ -2,10 +2,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
-#include <cstring>
-
 #include "runtime/symlink.h"
 #include "runtime/windows_file.h"
+#include "runtime/windows_file_data.h"
 
 namespace hushmark {
 
@@ -28,26 +27,7 @@ Result<std::optional<ByteBuffer>> readSymbolicLink(std::string_view path) {
                          MAXIMUM_REPARSE_DATA_BUFFER_SIZE, &got, nullptr)) {
     return std::nullopt;
   }
-  // The symbolic-link layout: tag, lengths, then the names at offsets into
-  // the path buffer, which begins after a flags field.
-  struct Layout {
-    DWORD tag;
-    WORD dataLength, reserved, substituteOffset, substituteLength, printOffset, printLength;
-    ULONG flags;
-  };
-  Layout header;
-  if (got < sizeof header) return std::nullopt;
-  std::memcpy(&header, data.spare(), sizeof header);
-  if (header.tag != IO_REPARSE_TAG_SYMLINK ||
-      sizeof header + header.printOffset + header.printLength > got) {
-    return std::nullopt;
-  }
-  std::u16string_view name(
-      reinterpret_cast<const char16_t*>(data.spare() + sizeof header + header.printOffset),
-      header.printLength / 2);
-  ByteBuffer target;
-  if (auto added = appendWtf8(target, name); !added) return fail(added.error());
-  return std::optional<ByteBuffer>(std::move(target));
+  return symbolicLinkTarget({reinterpret_cast<const unsigned char*>(data.spare()), got});
 }
 
 }  // namespace hushmark

@@ -11,6 +11,9 @@ bool isMissing(DWORD code) {
          code == ERROR_BAD_NETPATH || code == ERROR_BAD_NET_NAME || code == ERROR_INVALID_DRIVE;
 }
 
+// How long an open that another program's hold refuses is tried again.
+constexpr ULONGLONG heldFileRetryMilliseconds = 1000;
+
 bool isDirectory(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
@@ -59,9 +62,22 @@ Result<File> openFile(std::string_view path, DWORD access, DWORD share, DWORD di
                       DWORD flags, SECURITY_ATTRIBUTES* security) {
   auto wide = WidePath::from(path);
   if (!wide) return fail(wide.error());
-  HANDLE handle = ::CreateFileW(wide->get(), access, share, security, disposition, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return fail(fileError(::GetLastError(), path));
-  return File(handle);
+  // Virus scanners, indexers and sync tools open a file for a moment and
+  // share it with nobody meanwhile: such an open is tried again, at growing
+  // intervals, for a while (well inside the time a run waits for the
+  // exclude file's lock) before the refusal counts, as a sharing violation
+  // whichever of the two the system named.
+  const ULONGLONG deadline = ::GetTickCount64() + heldFileRetryMilliseconds;
+  for (DWORD pause = 1;; pause = pause < 32 ? pause * 2 : pause) {
+    HANDLE handle =
+        ::CreateFileW(wide->get(), access, share, security, disposition, flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return File(handle);
+    DWORD code = ::GetLastError();
+    bool held = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+    if (!held) return fail(fileError(code, path));
+    if (::GetTickCount64() >= deadline) return fail(Error::SharingViolation);
+    ::Sleep(pause);
+  }
 }
 
 }  // namespace hushmark

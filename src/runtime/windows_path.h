@@ -21,6 +21,13 @@ inline bool isWindowsSeparator(char c) {
 // path. Either separator serves everywhere.
 std::size_t windowsRootLength(std::string_view path);
 
+// Whether `path` begins with one "/" and not two: the root of a POSIX
+// system, as a git built for MSYS2 or Cygwin writes its paths ("/c/repo",
+// "/cygdrive/c/repo"), which Windows would take as the current drive's.
+inline bool beginsWithPosixRoot(std::string_view path) {
+  return !path.empty() && path[0] == '/' && (path.size() == 1 || !isWindowsSeparator(path[1]));
+}
+
 // The directory part of `path`: everything before its last component,
 // without the separators before it, but never shorter than its root (so
 // "C:\file" gives "C:\"). Empty for a bare file name.

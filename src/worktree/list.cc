@@ -56,9 +56,11 @@ Status appendQuotedPath(ByteBuffer& out, std::string_view path) {
 
 Status appendHiddenPatterns(ByteBuffer& out, std::string_view excludeContent) {
   ExcludeLineIterator lines(excludeContent.substr(leadingByteOrderMark(excludeContent).size()));
+  const bool nuls = holdsNul(excludeContent);
   while (auto line = lines.next()) {
-    if (!isPatternLine(*line)) continue;
-    if (auto added = appendTagged(out, "hide\t", *line); !added) return added;
+    std::string_view read = nuls ? lineAsRead(*line) : *line;
+    if (!isPatternLine(read)) continue;
+    if (auto added = appendTagged(out, "hide\t", read); !added) return added;
   }
   return {};
 }

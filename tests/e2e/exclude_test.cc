@@ -125,6 +125,12 @@ void PrintTo(const EditRow& row, std::ostream* os) {
 
 const std::string bom = "\xEF\xBB\xBF";
 
+// A string with NUL bytes inside.
+template <std::size_t N>
+std::string nul(const char (&bytes)[N]) {
+  return std::string(bytes, N - 1);
+}
+
 const EditRow editRows[] = {
     {"HideIntoMissingInfo", "hide", std::nullopt, true, {"a"}, After::Holds, "a\n"},
     {"HideAfterLineWithoutLf", "hide", "a", false, {"b"}, After::Holds, "a\nb\n"},
@@ -178,6 +184,10 @@ const EditRow editRows[] = {
      {"t\\  ", "u\\\\ "},
      After::Holds,
      "t\\ \nu\\\\\n"},
+    // Git reads a line only up to its first NUL; a rewrite keeps the rest.
+    {"HidePresentBeforeNul", "hide", nul("a \0b\n"), false, {"a"}, After::NotRewritten, ""},
+    {"HideKeepsNulLine", "hide", nul("a\0b\r\n"), false, {"x"}, After::Holds, nul("a\0b\nx\n")},
+    {"UnhideNulLine", "unhide", nul("a\0b\nc\n"), false, {"a"}, After::Holds, "c\n", "a"},
     {"UnhideEscapedTrailingBlank",
      "unhide",
      "t\\ \nt\\\n",
@@ -890,6 +900,53 @@ TEST(ExcludeInPlaceTest, BindMountedFile) {
   if (result.status == 125) GTEST_SKIP() << "no mount namespace can be made here";
   expectSilentSuccess(result);
   EXPECT_EQ(readFile(mounted), "a\nb\n");
+}
+
+// The exclude file is mounted on another name: a new file in its place
+// would leave that name with the old one.
+TEST(ExcludeInPlaceTest, FileMountedElsewhere) {
+  GitRepo repo;
+  const std::string elsewhere = repo / ".git/elsewhere";
+  writeFile(repo.excludePath(), "a\n");
+  writeFile(elsewhere, "");
+  const Stamp before = stampOf(repo.excludePath());
+  RunOptions options;
+  options.beforeExec = [path = repo.excludePath(), elsewhere] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(path.c_str(), elsewhere.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  RunResult result = repo.hushmark({"hide", "b"}, options);
+  if (result.status == 125) GTEST_SKIP() << "no mount namespace can be made here";
+  expectSilentSuccess(result);
+  EXPECT_EQ(readFile(repo.excludePath()), "a\nb\n");
+  EXPECT_EQ(stampOf(repo.excludePath()).inode, before.inode);
+}
+
+// Flags that a new file would not have: inode flags of the file itself
+// stay, and a directory that keeps every name gets no temporary file.
+TEST(ExcludeInPlaceTest, InodeFlagsAreKept) {
+  GitRepo repo;
+  writeFile(repo.excludePath(), "a\n");
+  if (run({"chattr", "+dA", repo.excludePath()}).status != 0) {
+    GTEST_SKIP() << "no inode flags here";
+  }
+  expectSilentSuccess(repo.hushmark({"hide", "b"}));
+  EXPECT_EQ(readFile(repo.excludePath()), "a\nb\n");
+  std::string flags = run({"lsattr", "-d", repo.excludePath()}).out;
+  flags = flags.substr(0, flags.find(' '));
+  EXPECT_NE(flags.find('d'), std::string::npos) << flags;
+  EXPECT_NE(flags.find('A'), std::string::npos) << flags;
+
+  ASSERT_EQ(run({"chattr", "-dA", repo.excludePath()}).status, 0);
+  if (run({"chattr", "+a", infoDir(repo)}).status != 0) GTEST_SKIP() << "no append-only here";
+  RunResult result = repo.hushmark({"unhide", "a"});
+  (void)run({"chattr", "-a", infoDir(repo)});
+  expectSilentSuccess(result);
+  EXPECT_EQ(readFile(repo.excludePath()), "b\n");
+  EXPECT_EQ(entriesOf(infoDir(repo)), std::vector<std::string>{"exclude"});
 }
 
 // The temporary name would be too long where the file's own is not.

@@ -91,6 +91,37 @@ TEST(GitRunner, MissingGitIsFileNotFound) {
   }
 }
 
+// A git at the top of the current directory (a repository's author may
+// have committed one) runs only where PATH names "."; an empty entry
+// (leading, doubled, trailing, or all of an empty PATH) is not the current
+// directory.
+TEST(GitRunner, EmptyPathEntriesNeverRunTheCurrentDirectorysGit) {
+  TempDir repo;
+  TempDir emptyBin;
+  writeScript(repo / "git", "#!/bin/sh\n: > planted\n");
+  const std::string bin = emptyBin.path();
+  for (const std::string& path :
+       {":" + bin, bin + "::" + bin, bin + ":", std::string(), std::string(":")}) {
+    SCOPED_TRACE("PATH=" + path);
+    RunOptions options = at(repo.path(), {{"PATH", path}});
+    options.beforeExec = startClean;
+    expectFailure(hushmark({"freeze", "a"}, options), "hushmark: FileNotFound\n");
+    EXPECT_FALSE(std::filesystem::exists(repo / "planted"));
+  }
+  RunOptions dot = at(repo.path(), {{"PATH", bin + ":."}});
+  expectSilentSuccess(hushmark({"freeze", "a"}, dot));
+  EXPECT_TRUE(std::filesystem::exists(repo / "planted"));
+}
+
+// Whether the process `pid` is gone, waiting a while for it.
+bool goneSoon(pid_t pid) {
+  for (int tries = 0; tries < 200; ++tries) {
+    if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
 // How one run of git ends, and what hushmark makes of it.
 struct Ending {
   const char* name;
@@ -325,6 +356,34 @@ TEST(GitRunner, NoDescriptorLeaksIntoGit) {
   EXPECT_EQ(readFile(git.file("through-hushmark")), baseline);
 }
 
+// A git that leaves a process behind holding its streams (a wrapper's
+// "sleep &" before it execs git) is judged once it has ended, by its own
+// status, with everything it wrote; the leftover is not waited for.
+TEST(GitRunner, LeftoversHoldingGitsStreamsAreNotWaitedFor) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string body;
+    std::string out;
+    std::string err;
+    int status;
+  };
+  const std::string leftover = "sleep 60 &\necho $! > \"$here/leftover\"\n";
+  for (const Case& c : std::vector<Case>{
+           {{"list"}, leftover + "printf 'S a\\0'\nexit 0", "freeze\ta\n", "", 0},
+           {{"freeze", "a"}, leftover + "echo boom >&2\nexit 1", "", "hushmark: boom\n", 1},
+       }) {
+    SCOPED_TRACE(c.body);
+    FakeGit git(c.body);
+    auto started = std::chrono::steady_clock::now();
+    RunResult result = hushmark(c.args, git.options());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+    ::kill(static_cast<pid_t>(std::stol(readFile(git.file("leftover")))), SIGKILL);
+  }
+}
+
 // When collection fails, hushmark ends git and waits for it: nothing is
 // left running once hushmark has exited, and a git deaf to the request to
 // end is killed soon after.
@@ -335,6 +394,9 @@ TEST(GitRunner, NoGitOutlivesAFailedCollection) {
        "head -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexec sleep 600"},
       {"too much output, then idle and deaf to SIGTERM",
        "trap '' TERM\nhead -c " + std::to_string(stdoutCap + 1) + " /dev/zero\nexec sleep 600"},
+      {"too much output from a wrapper's child, deaf to SIGTERM",
+       "trap '' TERM\nsh -c 'trap \"\" TERM; echo $$ > \"$0/pid\"; head -c " +
+           std::to_string(stdoutCap + 1) + " /dev/zero; exec sleep 600' \"$here\"\nexit 0"},
       {"diagnostic without end, deaf to broken pipes",
        zeros + "trap '' PIPE\nwhile :; do cat \"$here/chunk\" >&2 2>/dev/null; done"},
   };
@@ -352,21 +414,23 @@ TEST(GitRunner, NoGitOutlivesAFailedCollection) {
     std::string pidText = readFile(git.file("pid"));
     ASSERT_FALSE(pidText.empty());
     pid_t pid = static_cast<pid_t>(std::stol(pidText));
-    errno = 0;
-    bool alive = ::kill(pid, 0) == 0;
-    EXPECT_FALSE(alive) << "git " << pid << " outlived hushmark";
-    EXPECT_EQ(errno, alive ? 0 : ESRCH);
-    if (alive) ::kill(pid, SIGKILL);
+    bool gone = goneSoon(pid);
+    EXPECT_TRUE(gone) << "git " << pid << " outlived hushmark";
+    if (!gone) ::kill(pid, SIGKILL);
   }
 }
 
 // A signal that ends hushmark while git hangs ends git first, also a git
-// deaf to the polite request, and hushmark then ends by the same signal.
+// deaf to the polite request, and the real git that a wrapper script runs
+// as its child; hushmark then ends by the same signal.
 TEST(GitRunner, NoGitOutlivesASignal) {
-  for (const char* body : {"exec sleep 600", "trap '' TERM\nexec sleep 600"}) {
+  const std::string recordPid = "echo $$ > \"$here/pid.new\"; mv \"$here/pid.new\" \"$here/pid\"; ";
+  for (const std::string& body :
+       {recordPid + "exec sleep 600", recordPid + "trap '' TERM; exec sleep 600",
+        "sh -c '" + recordPid + "exec sleep 600'\nexit 0",
+        "trap '' TERM\nsh -c 'trap \"\" TERM; " + recordPid + "exec sleep 600'\nexit 0"}) {
     SCOPED_TRACE(body);
-    FakeGit git(std::string("echo $$ > \"$here/pid.new\"\nmv \"$here/pid.new\" \"$here/pid\"\n") +
-                body);
+    FakeGit git("export here\n" + body);
     StartedRun running = start({hushmarkBinary(), "freeze", "a"}, git.options());
     while (!std::filesystem::exists(git.file("pid"))) ::usleep(10000);
     ::kill(running.pid, SIGTERM);
@@ -375,11 +439,9 @@ TEST(GitRunner, NoGitOutlivesASignal) {
     EXPECT_EQ(result.out + result.err, "");
 
     pid_t pid = static_cast<pid_t>(std::stol(readFile(git.file("pid"))));
-    errno = 0;
-    bool alive = ::kill(pid, 0) == 0;
-    EXPECT_FALSE(alive) << "git " << pid << " outlived hushmark";
-    EXPECT_EQ(errno, alive ? 0 : ESRCH);
-    if (alive) ::kill(pid, SIGKILL);
+    bool gone = goneSoon(pid);
+    EXPECT_TRUE(gone) << "git " << pid << " outlived hushmark";
+    if (!gone) ::kill(pid, SIGKILL);
   }
 }
 

@@ -136,16 +136,37 @@ TEST(ChooseColorMode, PseudoTerminalPipeNames) {
   }
 }
 
-TEST(ColorStyles, EscapeSequencesAndAttributeWords) {
+TEST(ColorStyles, EscapeSequences) {
   EXPECT_EQ(escapeSequence(Style::Red), "\x1b[31m");
   EXPECT_EQ(escapeSequence(Style::Bold), "\x1b[1m");
   EXPECT_EQ(escapeSequence(Style::Dim), "\x1b[2m");
   EXPECT_EQ(escapeSequence(Style::Reset), "\x1b[0m");
-  EXPECT_EQ(attributeWord(Style::Red, 7), 4);
-  EXPECT_EQ(attributeWord(Style::Bold, 7), 15);
-  EXPECT_EQ(attributeWord(Style::Dim, 7), 8);
-  EXPECT_EQ(attributeWord(Style::Reset, 7), 7);
-  EXPECT_EQ(attributeWord(Style::Reset, 0x1f), 0x1f);
+}
+
+// The words the fallback line sets, step by step, on consoles of several
+// colours: the console takes a whole word each time, so every step keeps
+// what it does not change (the background above all), and the line ends
+// with the console as it found it.
+TEST(ColorStyles, AttributeWordsKeepWhatTheyDoNotChange) {
+  struct Case {
+    std::uint16_t saved;
+    std::vector<std::uint16_t> words;  // red, bold, reset, dim, bold, reset
+  };
+  const std::vector<Case> cases = {
+      {0x07, {0x04, 0x0C, 0x07, 0x08, 0x08, 0x07}},  // grey on black
+      {0x1F, {0x14, 0x1C, 0x1F, 0x18, 0x18, 0x1F}},  // white on blue
+      // Reverse video and grid lines are no colour, and stay.
+      {0x4C72, {0x4C74, 0x4C7C, 0x4C72, 0x4C78, 0x4C78, 0x4C72}},
+  };
+  const Style steps[] = {Style::Red, Style::Bold, Style::Reset,
+                         Style::Dim, Style::Bold, Style::Reset};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.saved);
+    std::uint16_t current = c.saved;
+    std::vector<std::uint16_t> words;
+    for (Style step : steps) words.push_back(current = attributeWord(step, current, c.saved));
+    EXPECT_EQ(words, c.words);
+  }
 }
 
 }  // namespace

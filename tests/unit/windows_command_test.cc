@@ -9,6 +9,8 @@
 #include "runtime/command_line_quote.h"
 #include "runtime/command_line_split.h"
 #include "runtime/program_search.h"
+#include "runtime/windows_launch.h"
+#include "runtime/windows_path.h"
 #include "runtime/wtf8.h"
 
 namespace hushmark {
@@ -69,12 +71,14 @@ TEST(CommandLineTest, BatchWordsKeepCmdOperatorsAndVariablesInert) {
 }
 
 std::vector<std::string> candidates(std::string_view path, std::string_view extensions,
-                                    std::size_t stopAfter = 100) {
+                                    std::size_t stopAfter = 100,
+                                    SearchSyntax syntax = windowsSearch) {
   std::vector<std::string> seen;
-  bool found = searchProgram<char>("git", path, extensions, [&](const std::string& candidate) {
-    seen.push_back(candidate);
-    return seen.size() == stopAfter;
-  });
+  bool found =
+      searchProgram<char>(syntax, "git", path, extensions, [&](const std::string& candidate) {
+        seen.push_back(candidate);
+        return seen.size() == stopAfter;
+      });
   EXPECT_EQ(found, seen.size() == stopAfter);
   return seen;
 }
@@ -90,6 +94,64 @@ TEST(ProgramSearchTest, PathOnlyEachDirectoryWithEveryExtension) {
   // A relative entry stays as written.
   EXPECT_EQ(candidates("C:\\a;.", ".exe", 2),
             (std::vector<std::string>{"C:\\a\\git.exe", ".\\git.exe"}));
+  // Only what CreateProcessW can start; PATHEXT without any: the default.
+  EXPECT_EQ(candidates("C:\\a", ".VBS;.exe;.JS;.Cmd;.MSC;.exe2"),
+            (std::vector<std::string>{"C:\\a\\git.exe", "C:\\a\\git.Cmd"}));
+  EXPECT_EQ(candidates("C:\\a", ".VBS;.JS").size(), 4u);
+}
+
+// On POSIX systems no empty entry (leading, doubled, trailing) stands for
+// the current directory, quotes are part of a name, and no extension is
+// tried.
+TEST(ProgramSearchTest, PosixPathSkipsEmptyEntries) {
+  EXPECT_EQ(candidates(":/a::/b/:\"q\":.:", ".EXE", 100, posixSearch),
+            (std::vector<std::string>{"/a/git", "/b/git", "\"q\"/git", "./git"}));
+  EXPECT_EQ(candidates("", "", 100, posixSearch), std::vector<std::string>{});
+  EXPECT_EQ(candidates(":::", "", 100, posixSearch), std::vector<std::string>{});
+}
+
+// cmd.exe's line for a batch file: a UNC current directory, which cmd
+// refuses, goes to git with -C; the wrapper's expansion of %* keeps its
+// room within cmd's limit.
+TEST(BatchLaunchTest, DirectoryAndLimitOfCmd) {
+  const std::vector<std::string> words = {"rev-parse", "--git-path", "info/exclude"};
+  auto line = [&](std::string_view directory, const std::vector<std::string>& given) {
+    return batchCommandLine<char>("C:\\Git\\git.cmd", given, directory);
+  };
+  EXPECT_EQ(line("C:\\repo", words).value(),
+            "cmd.exe /d /e:on /v:off /s /c \"C:\\Git\\git.cmd rev-parse --git-path info/exclude\"");
+  const std::string prefix = "cmd.exe /d /e:on /v:off /s /c \"C:\\Git\\git.cmd -C ";
+  EXPECT_EQ(line("\\\\server\\share\\my repo", words).value(),
+            prefix + "\"\\\\server\\share\\my repo\" rev-parse --git-path info/exclude\"");
+  for (std::string_view unc : {"\\\\wsl.localhost\\Debian\\r", "\\\\?\\UNC\\s\\h", "//s/h"}) {
+    EXPECT_EQ(line(unc, words).value(),
+              prefix + std::string(unc) + " rev-parse --git-path info/exclude\"");
+  }
+  EXPECT_FALSE(cmdRefusesDirectory<char>("C:\\"));
+  EXPECT_FALSE(cmdRefusesDirectory<char>("\\dir"));
+  // The words' text and the wrapper's room fill cmd's limit exactly.
+  auto filling = [](std::size_t length) {
+    return std::vector<std::string>{"update-index", std::string(length - 13, 'p')};
+  };
+  const std::size_t most = maxCmdLine - batchWrapperRoom;
+  EXPECT_TRUE(line("C:\\repo", filling(most)));
+  EXPECT_EQ(line("C:\\repo", filling(most + 1)).error(), Error::ArgumentListTooLong);
+  EXPECT_EQ(line("\\\\s\\h", filling(most - 5)).error(), Error::ArgumentListTooLong);
+  EXPECT_EQ(line("C:\\repo", {"two\nlines"}).error(), Error::InvalidArgument);
+}
+
+// The output pipes: one allow entry for the process's own user, nothing
+// inherited; and which exclude paths no Windows git writes.
+TEST(WindowsChoicesTest, PipeProtectionAndPosixRoots) {
+  EXPECT_EQ(currentUserOnlyDescriptor<char>("S-1-5-21-1-2-3-1001"),
+            "D:P(A;;GA;;;S-1-5-21-1-2-3-1001)");
+  for (std::string_view path : {"/c/repo/.git/info/exclude", "/cygdrive/c/r", "/"}) {
+    EXPECT_TRUE(beginsWithPosixRoot(path)) << path;
+  }
+  for (std::string_view path : {"C:/repo/.git/info/exclude", "//server/share/x", "/\\server\\x",
+                                ".git/info/exclude", "\\repo", ""}) {
+    EXPECT_FALSE(beginsWithPosixRoot(path)) << path;
+  }
 }
 
 }  // namespace

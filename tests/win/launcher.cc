@@ -2,7 +2,8 @@
 // what a Linux harness cannot hand a Windows program through Wine:
 //
 //   launcher [--stderr-pipe NAME] [--closed-stdout | --nowait-stdout]
-//            [--hold FILE | --hold-writable FILE]
+//            [--hold FILE | --hold-writable FILE | --hold-for MILLISECONDS FILE]
+//            [--lock-name-taken FILE]
 //            PROGRAM TAIL
 //
 // The program's command line is PROGRAM in double quotes, a blank and TAIL,
@@ -13,12 +14,17 @@
 // reading end is closed; with --nowait-stdout it is a small pipe in
 // non-blocking mode that the launcher starts reading only after a while and
 // copies to its own standard output; with --hold the launcher keeps FILE
-// open, sharing it with nobody, while the program runs. The launcher's exit code is the program's,
-// or 255 when it cannot run it.
+// open, sharing it with nobody, while the program runs (with --hold-for,
+// only for that long after starting it); with --lock-name-taken an event
+// holds the name of FILE's lock while the program runs. The launcher's exit
+// code is the program's, or 255 when it cannot run it.
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
+
+#include "runtime/file.h"
+#include "runtime/lock_name.h"
 
 namespace {
 
@@ -48,6 +54,17 @@ HANDLE inheritable(HANDLE handle) {
   return handle;
 }
 
+// An event under the name that the lock of `path` has, as hushmark names it.
+HANDLE takeLockName(const wchar_t* path) {
+  char utf8[1024];
+  int length = ::WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
+  if (length <= 1) return nullptr;
+  auto status = hushmark::statusOf(std::string_view(utf8, static_cast<std::size_t>(length - 1)));
+  if (!status || !*status) return nullptr;
+  hushmark::LockName name(u"Global\\", (*status)->identity);
+  return ::CreateEventW(nullptr, TRUE, FALSE, reinterpret_cast<const wchar_t*>(name.get()));
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -56,6 +73,8 @@ int wmain(int argc, wchar_t** argv) {
   bool nowaitStdout = false;
   const wchar_t* held = nullptr;
   DWORD heldShare = 0;
+  DWORD heldFor = INFINITE;
+  const wchar_t* lockNameTaken = nullptr;
   int next = 1;
   for (; next < argc; ++next) {
     if (std::wcscmp(argv[next], L"--stderr-pipe") == 0 && next + 1 < argc) {
@@ -69,6 +88,11 @@ int wmain(int argc, wchar_t** argv) {
     } else if (std::wcscmp(argv[next], L"--hold-writable") == 0 && next + 1 < argc) {
       held = argv[++next];
       heldShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    } else if (std::wcscmp(argv[next], L"--hold-for") == 0 && next + 2 < argc) {
+      heldFor = static_cast<DWORD>(std::wcstoul(argv[++next], nullptr, 10));
+      held = argv[++next];
+    } else if (std::wcscmp(argv[next], L"--lock-name-taken") == 0 && next + 1 < argc) {
+      lockNameTaken = argv[++next];
     } else {
       break;
     }
@@ -116,9 +140,14 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  if (held != nullptr && ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, heldShare, nullptr,
-                                       OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
-    return failed("holding the file");
+  HANDLE heldFile = INVALID_HANDLE_VALUE;
+  if (held != nullptr) {
+    heldFile = ::CreateFileW(held, GENERIC_READ | GENERIC_WRITE, heldShare, nullptr, OPEN_EXISTING,
+                             0, nullptr);
+    if (heldFile == INVALID_HANDLE_VALUE) return failed("holding the file");
+  }
+  if (lockNameTaken != nullptr && takeLockName(lockNameTaken) == nullptr) {
+    return failed("taking the lock's name");
   }
 
   PROCESS_INFORMATION process{};
@@ -127,6 +156,10 @@ int wmain(int argc, wchar_t** argv) {
     return failed("CreateProcessW");
   }
   ::CloseHandle(process.hThread);
+  if (heldFor != INFINITE) {
+    ::Sleep(heldFor);
+    ::CloseHandle(heldFile);
+  }
   if (pipeName != nullptr) {
     // Only the child holds the writing end now: the reads end with its exit.
     ::CloseHandle(startup.hStdError);

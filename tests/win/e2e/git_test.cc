@@ -252,7 +252,9 @@ TEST(WinRunner, CommandLineTooLongIsNamed) {
   TempDir batchDir;
   writeFile(batchDir / "git.bat", "@\"" + windowsPath(git.bin() + "/git.exe") + "\" %*\r\n");
   options.env["WINEPATH"] = windowsPath(batchDir.path());
-  for (const std::string& word : {std::string(4100, '%'), std::string(8200, 'p')}) {
+  // The batch file's own line, "...\git.exe" %*, must fit too.
+  for (const std::string& word :
+       {std::string(4100, '%'), std::string(8200, 'p'), std::string(7500, 'p')}) {
     expectRun(hushmark({"freeze", word}, options), "", "hushmark: ArgumentListTooLong\n", 1);
   }
   EXPECT_FALSE(fileExists(git.bin() + "/calls"));
@@ -287,6 +289,17 @@ TEST(WinRunner, GitIsFoundOnThePathOnly) {
   dotFirst.env["WINEPATH"] = ".;" + windowsPath(onPath.bin());
   expectRun(hushmark({"unfreeze", "b"}, dotFirst), "", "", 0);
   EXPECT_EQ(here.calls(), (Calls{{"update-index", "--no-skip-worktree", "--", "b"}}));
+
+  // PATHEXT's scripts, which CreateProcessW cannot start, are passed over
+  // for a later entry's git.exe.
+  TempDir scripts;
+  for (const char* name : {"git.vbs", "git.js", "git.msc"}) writeFile(scripts / name, "");
+  RunOptions scriptsFirst = onPath.options();
+  scriptsFirst.env["PATHEXT"] = ".COM;.VBS;.JS;.MSC;.EXE;.BAT;.CMD";
+  scriptsFirst.env["WINEPATH"] = windowsPath(scripts.path()) + ";" + windowsPath(onPath.bin());
+  expectRun(hushmark({"unfreeze", "c"}, scriptsFirst), "", "", 0);
+  EXPECT_EQ(onPath.calls().back(),
+            (std::vector<std::string>{"update-index", "--no-skip-worktree", "--", "c"}));
 
   StandInGit real;
   TempDir batchDir;
@@ -379,6 +392,14 @@ TEST(WinExclude, RelativePathWithForwardSlashes) {
   git.set("rev-parse.out", verbatim + "/.git/info/exclude\n");
   expectRun(hushmark({"hide", "y"}, git.options()), "", "", 0);
   EXPECT_EQ(readFile(git.dir() + "/.git/info/exclude"), "x\ny\n");
+  // A git built for MSYS2 or Cygwin answers with a POSIX path, which would
+  // name a file on the current drive's root: refused, nothing made.
+  git.set("rev-parse.out", git.dir() + "/made/exclude\n");
+  expectRun(hushmark({"hide", "z"}, git.options()), "",
+            "hushmark: git returned an exclude path that is not a Windows path: " + git.dir() +
+                "/made/exclude (git used: " + windowsPath(git.bin()) + "\\git.exe)\n",
+            1);
+  EXPECT_FALSE(fs::exists(git.dir() + "/made"));
 }
 
 // Wine shows a Unix symbolic link without its reparse attribute; the
