@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "base/buffer.h"
 #include "cli/parser.h"
 #include "cli/usage.h"
-#include "runtime/buffer.h"
 #include "runtime/output.h"
 
 namespace hushmark {

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "cli/arg_iterator.h"
-#include "runtime/error.h"
 
 namespace hushmark {
 

@@ -8,9 +8,9 @@
 #include <span>
 #include <string_view>
 
+#include "base/error.h"
+#include "base/native_file.h"
 #include "cli/arg_iterator.h"
-#include "runtime/error.h"
-#include "runtime/native_file.h"
 
 namespace hushmark {
 

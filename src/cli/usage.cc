@@ -1,6 +1,6 @@
 #include "cli/usage.h"
 
-#include "runtime/buffer.h"
+#include "base/buffer.h"
 #include "runtime/output.h"
 
 namespace hushmark {

@@ -1,9 +1,9 @@
 // The fixed texts of the front end: usages and the version line.
 #pragma once
 
+#include "base/error.h"
+#include "base/native_file.h"
 #include "cli/command.h"
-#include "runtime/error.h"
-#include "runtime/native_file.h"
 
 namespace hushmark {
 

@@ -3,9 +3,9 @@
 #include <chrono>
 
 #include "exclude/exclude_file.h"
+#include "files/edit_lock.h"
+#include "files/file_paths.h"
 #include "git/exclude_path.h"
-#include "runtime/edit_lock.h"
-#include "runtime/file_paths.h"
 
 namespace hushmark {
 

@@ -6,9 +6,9 @@
 #include <span>
 #include <string_view>
 
+#include "base/buffer.h"
+#include "base/error.h"
 #include "exclude/patterns.h"
-#include "runtime/buffer.h"
-#include "runtime/error.h"
 
 namespace hushmark {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "runtime/bytes.h"
-#include "runtime/file_paths.h"
+#include "base/bytes.h"
+#include "files/file_paths.h"
 
 namespace hushmark {
 

@@ -7,11 +7,11 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/buffer.h"
-#include "runtime/error.h"
-#include "runtime/file.h"
-#include "runtime/function_ref.h"
-#include "runtime/replace_file.h"
+#include "base/buffer.h"
+#include "base/error.h"
+#include "base/function_ref.h"
+#include "files/file.h"
+#include "files/replace_file.h"
 
 namespace hushmark {
 

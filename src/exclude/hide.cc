@@ -5,9 +5,9 @@
 #include "exclude/edit.h"
 #include "exclude/exclude_file.h"
 #include "exclude/patterns.h"
-#include "runtime/edit_lock.h"
-#include "runtime/file.h"
-#include "runtime/file_paths.h"
+#include "files/edit_lock.h"
+#include "files/file.h"
+#include "files/file_paths.h"
 
 namespace hushmark {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/error.h"
+#include "base/error.h"
 
 namespace hushmark {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "base/bytes.h"
+#include "base/text.h"
 #include "exclude/lines.h"
-#include "runtime/bytes.h"
-#include "runtime/text.h"
 
 namespace hushmark {
 

@@ -11,11 +11,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/buffer.h"
+#include "base/bytes.h"
+#include "base/error.h"
+#include "base/function_ref.h"
 #include "exclude/lines.h"
-#include "runtime/buffer.h"
-#include "runtime/bytes.h"
-#include "runtime/error.h"
-#include "runtime/function_ref.h"
 
 namespace hushmark {
 

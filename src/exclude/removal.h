@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/error.h"
 #include "exclude/exclude_file.h"
 #include "exclude/patterns.h"
-#include "runtime/error.h"
-#include "runtime/file.h"
+#include "files/file.h"
 
 namespace hushmark {
 

@@ -6,7 +6,7 @@
 #include "exclude/exclude_file.h"
 #include "exclude/patterns.h"
 #include "exclude/removal.h"
-#include "runtime/edit_lock.h"
+#include "files/edit_lock.h"
 
 namespace hushmark {
 

@@ -1,9 +1,9 @@
 #include "git/exclude_path.h"
 
+#include "base/text.h"
+#include "files/file.h"
+#include "files/windows_path.h"
 #include "git/run_git.h"
-#include "runtime/file.h"
-#include "runtime/text.h"
-#include "runtime/windows_path.h"
 
 namespace hushmark {
 

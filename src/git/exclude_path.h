@@ -1,8 +1,8 @@
 // Where the repository's private exclude file lives, as Git says.
 #pragma once
 
-#include "runtime/buffer.h"
-#include "runtime/error.h"
+#include "base/buffer.h"
+#include "base/error.h"
 
 namespace hushmark {
 

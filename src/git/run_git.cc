@@ -3,8 +3,8 @@
 #include <new>
 #include <vector>
 
+#include "base/text.h"
 #include "runtime/report.h"
-#include "runtime/text.h"
 
 namespace hushmark {
 

@@ -6,10 +6,10 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/buffer.h"
-#include "runtime/error.h"
-#include "runtime/function_ref.h"
-#include "runtime/process.h"
+#include "base/buffer.h"
+#include "base/error.h"
+#include "base/function_ref.h"
+#include "process/process.h"
 
 namespace hushmark {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/function_ref.h"
 #include "runtime/environment.h"
-#include "runtime/function_ref.h"
 
 namespace hushmark {
 

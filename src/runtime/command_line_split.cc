@@ -1,6 +1,6 @@
 #include "runtime/command_line_split.h"
 
-#include "runtime/wtf8.h"
+#include "base/wtf8.h"
 
 namespace hushmark {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "runtime/buffer.h"
-#include "runtime/error.h"
+#include "base/buffer.h"
+#include "base/error.h"
 
 namespace hushmark {
 

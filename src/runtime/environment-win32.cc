@@ -1,8 +1,8 @@
 // The Windows environment block, UTF-16, copied as WTF-8 entries.
 #include <windows.h>
 
+#include "base/wtf8.h"
 #include "runtime/environment.h"
-#include "runtime/wtf8.h"
 
 namespace hushmark {
 

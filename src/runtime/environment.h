@@ -5,8 +5,8 @@
 #include <optional>
 #include <string_view>
 
-#include "runtime/buffer.h"
-#include "runtime/error.h"
+#include "base/buffer.h"
+#include "base/error.h"
 
 namespace hushmark {
 

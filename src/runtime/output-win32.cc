@@ -3,8 +3,8 @@
 // WriteConsoleW, since it would read bytes in its own code page.
 #include <windows.h>
 
+#include "base/wtf8.h"
 #include "runtime/output.h"
-#include "runtime/wtf8.h"
 
 namespace hushmark {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/wtf8.h"
+#include "base/wtf8.h"
 
 namespace hushmark {
 

@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "runtime/error.h"
-#include "runtime/native_file.h"
+#include "base/error.h"
+#include "base/native_file.h"
 
 namespace hushmark {
 

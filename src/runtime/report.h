@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "runtime/error.h"
+#include "base/error.h"
 
 namespace hushmark {
 

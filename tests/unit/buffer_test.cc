@@ -1,4 +1,4 @@
-#include "runtime/buffer.h"
+#include "base/buffer.h"
 
 #include <fcntl.h>
 #include <unistd.h>

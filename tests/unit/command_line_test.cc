@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/wtf8.h"
+#include "base/wtf8.h"
 
 namespace hushmark {
 namespace {

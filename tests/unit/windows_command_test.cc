@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "runtime/command_line_quote.h"
+#include "base/wtf8.h"
+#include "files/windows_path.h"
+#include "process/command_line_quote.h"
+#include "process/program_search.h"
+#include "process/windows_launch.h"
 #include "runtime/command_line_split.h"
-#include "runtime/program_search.h"
-#include "runtime/windows_launch.h"
-#include "runtime/windows_path.h"
-#include "runtime/wtf8.h"
 
 namespace hushmark {
 namespace {

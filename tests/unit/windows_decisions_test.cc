@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "files/lock_name.h"
+#include "files/windows_file_data.h"
 #include "runtime/console_close.h"
-#include "runtime/lock_name.h"
-#include "runtime/windows_file_data.h"
 
 namespace hushmark {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/windows_path.h"
+#include "files/windows_path.h"
 
 #include <gtest/gtest.h>
 

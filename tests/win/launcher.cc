@@ -23,8 +23,8 @@
 #include <cwchar>
 #include <string>
 
-#include "runtime/file.h"
-#include "runtime/lock_name.h"
+#include "files/file.h"
+#include "files/lock_name.h"
 
 namespace {
 
