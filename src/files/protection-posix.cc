@@ -71,7 +71,7 @@ Result<bool> listedAsMount(const struct stat& file) {
   if (fd < 0) return false;
   ByteBuffer table;
   for (;;) {
-    if (auto reserved = table.reserveExtra(16 * 1024); !reserved) {
+    if (auto reserved = table.reserveExtra(std::size_t{16} * 1024); !reserved) {
       ::close(fd);
       return fail(reserved.error());
     }
