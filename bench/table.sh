@@ -36,13 +36,13 @@
 #   (no option)  print the table
 #   --update     also put it into doc/benchmarks.md, between its markers
 # Builds build/ and build-portable/ in Release.
-# Environment: ROUNDS (default 3), RUNS per round and command (default 40),
+# Environment: ROUNDS (default 6), RUNS per round and command (default 40),
 # WARMUP per round and command (default 3), ENTRIES (default 600000).
 update=
 [ "${1:-}" = --update ] && update=1
 source "$(dirname "$0")/common.sh"
 
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-6}
 runs=${RUNS:-40}
 warmup=${WARMUP:-3}
 entries=${ENTRIES:-600000}
