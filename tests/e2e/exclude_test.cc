@@ -882,21 +882,26 @@ TEST(ExcludeInPlaceTest, HardLinkedFileKeepsItsLinks) {
   }
 }
 
-// The rename is refused: the file is a bind mount, made in a mount
-// namespace of the run's own.
+// Runs `hide b` with `source` bind-mounted on `target`, in a mount
+// namespace of the run's own; skips where none can be made.
+RunResult hideUnderBindMount(GitRepo& repo, const std::string& source, const std::string& target) {
+  RunOptions options;
+  options.beforeExec = [source, target] {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  return repo.hushmark({"hide", "b"}, options);
+}
+
+// The rename is refused: the file is a bind mount.
 TEST(ExcludeInPlaceTest, BindMountedFile) {
   GitRepo repo;
   const std::string mounted = repo / ".git/mounted";
   writeFile(mounted, "a\n");
-  RunOptions options;
-  options.beforeExec = [path = repo.excludePath(), mounted] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(mounted.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      _exit(125);
-    }
-  };
-  RunResult result = repo.hushmark({"hide", "b"}, options);
+  RunResult result = hideUnderBindMount(repo, mounted, repo.excludePath());
   if (result.status == 125) GTEST_SKIP() << "no mount namespace can be made here";
   expectSilentSuccess(result);
   EXPECT_EQ(readFile(mounted), "a\nb\n");
@@ -910,15 +915,7 @@ TEST(ExcludeInPlaceTest, FileMountedElsewhere) {
   writeFile(repo.excludePath(), "a\n");
   writeFile(elsewhere, "");
   const Stamp before = stampOf(repo.excludePath());
-  RunOptions options;
-  options.beforeExec = [path = repo.excludePath(), elsewhere] {
-    if (::unshare(CLONE_NEWNS) != 0 ||
-        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(path.c_str(), elsewhere.c_str(), nullptr, MS_BIND, nullptr) != 0) {
-      _exit(125);
-    }
-  };
-  RunResult result = repo.hushmark({"hide", "b"}, options);
+  RunResult result = hideUnderBindMount(repo, repo.excludePath(), elsewhere);
   if (result.status == 125) GTEST_SKIP() << "no mount namespace can be made here";
   expectSilentSuccess(result);
   EXPECT_EQ(readFile(repo.excludePath()), "a\nb\n");
